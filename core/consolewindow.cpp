@@ -1,0 +1,124 @@
+#include "consolewindow.h"
+
+#include "codepage.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString otherPort(int port)
+{
+    return QString::number(port == 1 ? 2 : 1);
+}
+
+QString loadFailedText(int port)
+{
+    return QStringLiteral("串行端口%1已被其它设备所使用，请选择Com%2").arg(port).arg(otherPort(port));
+}
+
+QString switchFailedText(int port)
+{
+    return QStringLiteral("串行端口%1已被其它设备所使用！").arg(port);
+}
+
+QString lostText(int port)
+{
+    return QStringLiteral("串行端口%1已断开！").arg(port);
+}
+
+QString notOpenText(int port)
+{
+    return QStringLiteral("串行端口%1未打开，命令未发送！").arg(port);
+}
+
+} // namespace
+
+ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &program, QWidget *parent)
+    : QWidget(parent)
+    , m_program(program)
+{
+    setWindowTitle(QStringLiteral("comm"));
+    Layout::build(this, layout);
+    optCom[0] = control<QRadioButton>("optCom(0)");
+    optCom[1] = control<QRadioButton>("optCom(1)");
+    Text1 = control<QLineEdit>("Text1");
+    Text4 = control<QLineEdit>("Text4");
+    Text6 = control<QLineEdit>("Text6");
+
+    QPalette red = Text1->palette();
+    red.setColor(QPalette::Text, QColor(255, 0, 0));
+    Text1->setPalette(red);
+
+    for (int index = 0; index < 2; ++index)
+        connect(optCom[index], &QRadioButton::clicked, this, [this, index] { optCom_Click(index); });
+    connect(&MSComm1, &SerialControl::onComm, this, &ConsoleWindow::MSComm1_OnComm);
+    connect(&MSComm1, &SerialControl::portLost, this,
+            [this](int port) { showWarning(lostText(port)); });
+}
+
+void ConsoleWindow::Form_Load()
+{
+    MSComm1.setCommPort(m_program.startPort);
+    optCom[m_program.startPort - 1]->setChecked(true);
+    if (!MSComm1.setPortOpen(true))
+        showWarning(loadFailedText(MSComm1.commPort()));
+}
+
+void ConsoleWindow::optCom_Click(int index)
+{
+    MSComm1.setPortOpen(false);
+    MSComm1.setCommPort(index + 1);
+    if (!MSComm1.setPortOpen(true))
+        showWarning(switchFailedText(MSComm1.commPort()));
+}
+
+void ConsoleWindow::Form_Unload()
+{
+    m_unloaded = true;
+    MSComm1.setPortOpen(false);
+}
+
+void ConsoleWindow::MSComm1_OnComm()
+{
+    if (m_program.reply != ReplyVariant::EveryEvent
+        && MSComm1.commEvent() != SerialControl::Receive)
+        return;
+    const QByteArray read = MSComm1.input();
+    const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
+    Text1->setText(CodePage::fromBytes(read));
+    Text6->setText(read.isEmpty() ? QString()
+                                  : QString::number(quint8(read.back()), base).toUpper());
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+bool ConsoleWindow::send(const QByteArray &bytes, Operation operation)
+{
+    if (MSComm1.setOutput(bytes))
+        return true;
+    if (MSComm1.losses() == operation.lossesAtStart)
+        showWarning(notOpenText(MSComm1.commPort()));
+    return false;
+}
+
+void ConsoleWindow::showWarning(const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("系统信息"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void ConsoleWindow::endProgram()
+{
+    MSComm1.drain();
+    std::fflush(nullptr);
+    std::_Exit(EXIT_SUCCESS);
+}

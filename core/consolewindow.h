@@ -1,0 +1,78 @@
+#pragma once
+
+#include "layout.h"
+#include "serialcontrol.h"
+
+#include <QWidget>
+
+class QLineEdit;
+class QRadioButton;
+
+// How a window shows what arrives: ostrel's decimal last byte, the hexadecimal
+// one of the later consoles, and tamsin's handler that acts on every event.
+enum class ReplyVariant { FirstGeneration, SecondGeneration, EveryEvent };
+
+// What the builds of one window differ in; fixed when a program is built.
+struct Program {
+    const char *name;
+    int startPort;
+    ReplyVariant reply;
+};
+
+// The window `Form1` as far as every console shares it: the port choice in
+// Frame1, opening at load, switching, closing at unload, the warning box,
+// replies in Text1 and Text6, and the check value box Text4.
+class ConsoleWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    ConsoleWindow(const Layout::Window &layout, const Program &program, QWidget *parent = nullptr);
+
+    // Opens the start-up port; a failure is reported before the window is shown.
+    void Form_Load();
+    void optCom_Click(int index);
+    void Form_Unload();
+    void MSComm1_OnComm();
+
+    SerialControl &serialControl() { return MSComm1; }
+    const Program &program() const { return m_program; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+    template <typename W> W *control(const char *name) const
+    {
+        return findChild<W *>(QLatin1StringView(name));
+    }
+
+    // The sends of one click, a pattern or a frame: a send refused because the
+    // port was lost while it ran is already explained by the loss report.
+    struct Operation {
+        int lossesAtStart;
+    };
+    Operation beginOperation() const { return {MSComm1.losses()}; }
+
+    // One write; a refusal is reported with the warning box, unless the port
+    // was lost during `operation`. Returns whether the bytes went out.
+    bool send(const QByteArray &bytes, Operation operation);
+    bool send(const QByteArray &bytes) { return send(bytes, beginOperation()); }
+
+    // Modal warning titled "系统信息" with one OK button; returns after OK.
+    void showWarning(const QString &text);
+
+    // Ends the process at once from any depth, without the unload, after
+    // handing over what is already queued for the port.
+    [[noreturn]] void endProgram();
+
+    bool unloaded() const { return m_unloaded; }
+
+    SerialControl MSComm1;
+    QRadioButton *optCom[2];
+    QLineEdit *Text1;
+    QLineEdit *Text4;
+    QLineEdit *Text6;
+
+private:
+    Program m_program;
+    bool m_unloaded = false;
+};

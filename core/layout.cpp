@@ -1,0 +1,73 @@
+#include "layout.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <vector>
+
+namespace Layout {
+namespace {
+
+QWidget *create(Kind kind, const QString &text, QWidget *parent)
+{
+    switch (kind) {
+    case Kind::GroupBox:
+        return new QGroupBox(text, parent);
+    case Kind::Option:
+        return new QRadioButton(text, parent);
+    case Kind::Label: {
+        auto *label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case Kind::TextBox:
+        return new QLineEdit(text, parent);
+    case Kind::Button:
+        return new QPushButton(text, parent);
+    }
+    return nullptr;
+}
+
+bool takesFocus(Kind kind)
+{
+    return kind != Kind::Label && kind != Kind::GroupBox;
+}
+
+} // namespace
+
+QFont songFont(double points, bool bold)
+{
+    QFont font(QStringLiteral("宋体"));
+    font.setPointSizeF(points);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+void build(QWidget *window, const Window &spec)
+{
+    std::vector<std::pair<int, QWidget *>> tabStops;
+    for (const Control &c : spec.controls) {
+        QWidget *parent = c.parent ? window->findChild<QWidget *>(QLatin1StringView(c.parent))
+                                   : window;
+        QWidget *widget = create(c.kind, QString::fromUtf8(c.text), parent);
+        widget->setObjectName(QLatin1StringView(c.name));
+        widget->setGeometry(pixels(c.left), pixels(c.top), pixels(c.width), pixels(c.height));
+        if (c.font.points > 0)
+            widget->setFont(songFont(c.font.points, c.font.bold));
+        if (takesFocus(c.kind))
+            tabStops.emplace_back(c.tabIndex, widget);
+    }
+    std::sort(tabStops.begin(), tabStops.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 1; i < tabStops.size(); ++i)
+        QWidget::setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+    if (!tabStops.empty())
+        tabStops.front().second->setFocus();
+    window->setFixedSize(pixels(spec.width), pixels(spec.height));
+}
+
+} // namespace Layout

@@ -1,0 +1,25 @@
+#include "testapp.h"
+
+#include "application.h"
+
+#include <QApplication>
+#include <sys/resource.h>
+
+void setUpTestApplication()
+{
+    static const Program testProgram{"consoletest", 1, ReplyVariant::SecondGeneration};
+    setUpApplication(*qApp, testProgram);
+}
+
+QByteArray fromHex(const char *spaced)
+{
+    return QByteArray::fromHex(QByteArray(spaced));
+}
+
+double cpuMs()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a command needs, or prints the apt-get line
+# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench ...
+set -euo pipefail
+
+declare -A needs=(
+    [build]="cmake g++ make qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-noto-cjk"
+    [test]="xvfb xdotool xclip x11-utils imagemagick desktop-file-utils dpkg-dev file"
+    [bench]="clang libclang-rt-14-dev cutecom xvfb xdotool"
+)
+
+wanted=()
+for group in "$@"; do
+    read -r -a list <<<"${needs[$group]}"
+    wanted+=("${list[@]}")
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+((${#missing[@]} == 0)) && exit 0
+
+if ((EUID == 0)); then
+    as_root=()
+elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    as_root=(sudo)
+else
+    echo "Missing Debian packages. Install them with:" >&2
+    echo "  sudo apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+
+echo "Installing ${missing[*]} ..." >&2
+export DEBIAN_FRONTEND=noninteractive
+if ! "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}" >&2; then
+    "${as_root[@]}" apt-get update >&2
+    "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}" >&2
+fi
