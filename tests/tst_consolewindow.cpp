@@ -2,6 +2,7 @@
 #include "modalboxes.h"
 #include "ptydevice.h"
 #include "testapp.h"
+#include "windowcheck.h"
 
 #include <QLineEdit>
 #include <QRadioButton>
@@ -36,8 +37,7 @@ public:
 
 void clickOption(Window &window, int index)
 {
-    QRadioButton *option = window.option(index);
-    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(5, option->height() / 2));
+    ::clickOption(window.option(index));
 }
 
 } // namespace
