@@ -5,7 +5,7 @@ set -euo pipefail
 
 declare -A needs=(
     [build]="cmake g++ make qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-noto-cjk"
-    [test]="xvfb xdotool xclip x11-utils imagemagick desktop-file-utils dpkg-dev file"
+    [test]="libx11-dev xvfb xdotool xclip imagemagick desktop-file-utils"
     [bench]=""
 )
 

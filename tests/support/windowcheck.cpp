@@ -6,7 +6,7 @@
 #include <memory>
 
 QStringList layoutDifferences(QWidget *window, QSize clientArea,
-                              std::initializer_list<ExpectedControl> expected)
+                              const std::vector<ExpectedControl> &expected)
 {
     QStringList differences;
     const auto toText = [](const auto &value) {

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
+#include <vector>
 
 // One row of a window's expected layout, in pixels at 96 DPI.
 struct ExpectedControl {
@@ -16,7 +17,7 @@ struct ExpectedControl {
 // Geometry, font, red Text1, fixed size and caption of a console window.
 // Reports every difference, not just the first.
 QStringList layoutDifferences(QWidget *window, QSize clientArea,
-                              std::initializer_list<ExpectedControl> expected);
+                              const std::vector<ExpectedControl> &expected);
 
 // The object names of the focus stops, in tab order, from the focused widget.
 QStringList tabOrder(QWidget *window);
