@@ -61,6 +61,13 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
             [this](int port) { showWarning(lostText(port)); });
 }
 
+ConsoleWindow::~ConsoleWindow()
+{
+    // Closing drains the port; nothing it reports may reach a window half torn down.
+    MSComm1.disconnect(this);
+    MSComm1.setPortOpen(false);
+}
+
 void ConsoleWindow::Form_Load()
 {
     MSComm1.setCommPort(m_program.startPort);
@@ -118,7 +125,8 @@ void ConsoleWindow::showWarning(const QString &text)
 
 void ConsoleWindow::endProgram()
 {
-    MSComm1.drain();
+    MSComm1.disconnect(this);
+    MSComm1.setPortOpen(false);
     std::fflush(nullptr);
     std::_Exit(EXIT_SUCCESS);
 }

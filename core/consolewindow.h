@@ -27,6 +27,7 @@ class ConsoleWindow : public QWidget {
 
 public:
     ConsoleWindow(const Layout::Window &layout, const Program &program, QWidget *parent = nullptr);
+    ~ConsoleWindow() override;
 
     // Opens the start-up port; a failure is reported before the window is shown.
     void Form_Load();
@@ -61,7 +62,7 @@ protected:
     void showWarning(const QString &text);
 
     // Ends the process at once from any depth, without the unload, after
-    // handing over what is already queued for the port.
+    // handing over what is already queued for the port and releasing it.
     [[noreturn]] void endProgram();
 
     bool unloaded() const { return m_unloaded; }
