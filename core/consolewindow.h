@@ -31,7 +31,8 @@ public:
 
     // Opens the start-up port; a failure is reported before the window is shown.
     void Form_Load();
-    void optCom_Click(int index);
+    // Virtual so that a window can hold a switch back while it is in the middle of a frame.
+    virtual void optCom_Click(int index);
     void Form_Unload();
     void MSComm1_OnComm();
 

@@ -1,0 +1,208 @@
+#include "form1.h"
+
+#include "codepage.h"
+#include "frames.h"
+#include "module1.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <optional>
+#include <utility>
+
+namespace ostrel {
+namespace {
+
+using Layout::Kind;
+
+constexpr Layout::Font kLabel{12, false};
+constexpr Layout::Font kBox{14.25, true};
+constexpr Layout::Font kReply{18, true};
+constexpr qint32 kPaceMs = 1;
+constexpr int kLargestByte = 255;
+
+const Layout::Control kControls[] = {
+    {"Frame1", Kind::GroupBox, "请挑选端口", 360, 240, 2175, 615, {}, 8},
+    {"optCom(0)", Kind::Option, "COM1", 240, 240, 855, 252, {}, 10, "Frame1"},
+    {"optCom(1)", Kind::Option, "COM2", 1200, 240, 855, 252, {}, 9, "Frame1"},
+    {"Text6", Kind::TextBox, "", 2760, 600, 1215, 375, kBox, 14},
+    {"Text4", Kind::TextBox, "", 4320, 600, 1335, 375, kBox, 11},
+    {"Label1", Kind::Label, "反回结果显示：", 840, 1320, 1695, 255, kLabel, 3},
+    {"Text1", Kind::TextBox, "", 2640, 1080, 3015, 495, kReply, 0},
+    {"Label2(0)", Kind::Label, "命令输入字符：", 480, 2040, 1695, 255, kLabel, 4},
+    {"Text2", Kind::TextBox, "", 2640, 1920, 2535, 375, kBox, 2},
+    {"Command1", Kind::Button, "发送", 5280, 1920, 615, 375, {}, 1},
+    {"Label2(1)", Kind::Label, "输入值ASCII：", 480, 2640, 1815, 255, kLabel, 7},
+    {"Text3", Kind::TextBox, "", 2640, 2520, 2535, 405, kBox, 5},
+    {"Command2", Kind::Button, "发送", 5280, 2520, 615, 465, {}, 6},
+    {"Label2(2)", Kind::Label, "输入地址值ASCII：", 480, 3240, 2175, 255, kLabel, 12},
+    {"Text5", Kind::TextBox, "", 2640, 3120, 2535, 405, kBox, 13},
+};
+
+QString badAddressText()
+{
+    return QStringLiteral("地址值必须是0到255之间的整数！");
+}
+
+QString badValueText()
+{
+    return QStringLiteral("输入值必须是0到255之间的整数！");
+}
+
+// A whole decimal number from 0 to 255, blanks around it ignored. Full-width
+// digits count as digits: a Chinese input method in full-width mode types them.
+// No sign, point, exponent or base prefix.
+std::optional<quint8> byteNumber(const QString &text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : digits) {
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c.unicode() - u'0';
+        else if (c >= u'０' && c <= u'９')
+            digit = c.unicode() - u'０';
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 10 + digit;
+        if (value > kLargestByte)
+            return std::nullopt;
+    }
+    return quint8(value);
+}
+
+QByteArray oneByte(char byte)
+{
+    return QByteArray(1, byte);
+}
+
+} // namespace
+
+Form1::Form1(const Program &program, QWidget *parent)
+    : ConsoleWindow({6120, 3930, kControls}, program, parent)
+    , Text2(control<QLineEdit>("Text2"))
+    , Text3(control<QLineEdit>("Text3"))
+    , Text5(control<QLineEdit>("Text5"))
+{
+    connect(control<QPushButton>("Command1"), &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(control<QPushButton>("Command2"), &QPushButton::clicked, this, &Form1::Command2_Click);
+}
+
+void Form1::Command1_Click()
+{
+    perform([this] { sendFrame(); });
+}
+
+void Form1::Command2_Click()
+{
+    perform([this] { sendValue(); });
+}
+
+void Form1::optCom_Click(int index)
+{
+    perform([this, index] { ConsoleWindow::optCom_Click(index); });
+}
+
+QString Form1::CheckSum(const QString &text) const
+{
+    return QString(QChar(char16_t(Frames::checkSumCode(text))));
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (!m_busy) {
+        ConsoleWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    m_pending.push_back([this] { m_closeRequested = true; });
+}
+
+// Only the outermost call runs actions; one that arrives inside a wait of a
+// running action is queued, so nesting never grows with the number of clicks.
+void Form1::perform(std::function<void()> action)
+{
+    m_pending.push_back(std::move(action));
+    if (m_busy)
+        return;
+    m_busy = true;
+    while (!m_pending.empty() && !m_closeRequested) {
+        const std::function<void()> next = std::move(m_pending.front());
+        m_pending.pop_front();
+        next();
+    }
+    // What the operator did after asking to close goes with the window.
+    m_pending.clear();
+    m_busy = false;
+    if (std::exchange(m_closeRequested, false))
+        close();
+}
+
+void Form1::sendFrame()
+{
+    // Both numbers are checked before the first byte, so a bad one never leaves
+    // a cut-off frame on the line; the address first, as it goes out first.
+    const std::optional<quint8> address = byteNumber(Text5->text());
+    if (!address) {
+        showWarning(badAddressText());
+        return;
+    }
+    const std::optional<quint8> value = byteNumber(Text3->text());
+    if (!value) {
+        showWarning(badValueText());
+        return;
+    }
+    // Read once: an edit during the frame's waits must not make the check
+    // character or Text4 describe other data than what went out.
+    const QString dataText = Text2->text();
+    const Operation frame = beginOperation();
+    const bool whole = send(oneByte(Frames::SOH), frame)
+                       && sendAfterWait(oneByte(char(*address)), frame)
+                       && sendAfterWait(oneByte(Frames::NUL), frame)
+                       && sendAfterWait(oneByte(Frames::STX), frame) && commout(dataText, frame)
+                       && sendAfterWait(oneByte(char(*value)), frame)
+                       && sendAfterWait(oneByte(Frames::ETX), frame)
+                       && sendAfterWait(CodePage::toBytes(CheckSum(dataText)), frame)
+                       && sendAfterWait(oneByte(Frames::EOT), frame);
+    if (whole)
+        Text4->setText(QString::number(Frames::checkSumCode(dataText)));
+}
+
+void Form1::sendValue()
+{
+    const std::optional<quint8> value = byteNumber(Text3->text());
+    if (!value) {
+        showWarning(badValueText());
+        return;
+    }
+    // U+0000..U+00FF is the one byte of that value on the line, and back.
+    const QString character{QChar(char16_t(*value))};
+    // A refused byte leaves the data text as the operator typed it.
+    if (send(CodePage::toBytes(character)))
+        Text2->setText(character);
+}
+
+bool Form1::commout(const QString &text, Operation frame)
+{
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size()
+                          && text[i + 1].isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        // A character of two GBK bytes is one write: a wait must not split it.
+        if (!sendAfterWait(CodePage::toBytes(QStringView(text).sliced(i, length)), frame))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+bool Form1::sendAfterWait(const QByteArray &bytes, Operation frame)
+{
+    Module1::Delay(kPaceMs);
+    return send(bytes, frame);
+}
+
+} // namespace ostrel
