@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "expectedlayouts.h"
 #include "frames.h"
 #include "modalboxes.h"
 #include "module1.h"
@@ -130,23 +131,7 @@ void TestOstrel::setTexts(const QString &address, const QString &data, const QSt
 void TestOstrel::layout()
 {
     ostrel::Form1 form(kOstrel);
-    const QStringList differences = layoutDifferences(&form, {408, 262}, {
-        {"Frame1", {24, 16, 145, 41}, 0, false},
-        {"optCom(0)", {16, 16, 57, 17}, 0, false},
-        {"optCom(1)", {80, 16, 57, 17}, 0, false},
-        {"Text6", {184, 40, 81, 25}, 14.25, true},
-        {"Text4", {288, 40, 89, 25}, 14.25, true},
-        {"Label1", {56, 88, 113, 17}, 12, false},
-        {"Text1", {176, 72, 201, 33}, 18, true},
-        {"Label2(0)", {32, 136, 113, 17}, 12, false},
-        {"Text2", {176, 128, 169, 25}, 14.25, true},
-        {"Command1", {352, 128, 41, 25}, 0, false},
-        {"Label2(1)", {32, 176, 121, 17}, 12, false},
-        {"Text3", {176, 168, 169, 27}, 14.25, true},
-        {"Command2", {352, 168, 41, 31}, 0, false},
-        {"Label2(2)", {32, 216, 145, 17}, 12, false},
-        {"Text5", {176, 208, 169, 27}, 14.25, true},
-    });
+    const QStringList differences = layoutDifferences(&form, {408, 262}, kOstrelLayout);
     QVERIFY2(differences.isEmpty(), qPrintable(differences.join(u'\n')));
     QCOMPARE(tabOrder(&form), QStringList({"Text1", "Command1", "Text2", "Text3", "Command2",
                                            "optCom(1)", "optCom(0)", "Text4", "Text5", "Text6"}));

@@ -13,17 +13,18 @@
 
 namespace {
 
-// A click that sends one command, and what the device and Text4 then show.
+// A click, and what the device and Text4 then show; or the warning it gives
+// instead, with nothing on the wire.
 struct Send {
     const char *button;
     QByteArray frame;
     QString text4;
+    QString warning = {};
 };
 
-// A command typed over a box's initial text, then sent.
+// Texts typed over boxes' initial texts, then a click.
 struct Edit {
-    const char *box;
-    QString typed;
+    std::vector<std::pair<const char *, QString>> typed;
     Send send;
 };
 
@@ -34,7 +35,7 @@ struct Console {
     bool hasEndButton;
     const std::vector<ExpectedControl> *layout;
     std::vector<Send> initialSends;
-    Edit edit;
+    std::vector<Edit> edits;
 };
 
 QByteArray frame2(const char *text)
@@ -50,8 +51,19 @@ const QMap<QString, Console> &consoles()
                              {{"Command1", frame2("FFTO0130202"), QStringLiteral("39")},
                               {"Command4", frame2("01ZW00ABCDEFGH"), QStringLiteral("54")},
                               {"Command2", frame2("01ZR0008"), QStringLiteral("85")}},
-                             {"Text5", QStringLiteral("01zr0008"),
-                              {"Command2", frame2("01ZR0008"), QStringLiteral("85")}}};
+                             {{{{"Text5", QStringLiteral("01zr0008")}},
+                               {"Command2", frame2("01ZR0008"), QStringLiteral("85")}}}};
+        const Console ostrel{QStringLiteral(OSTREL_PATH), 2, 10, false, &kOstrelLayout,
+                             // Every box starts empty, and an empty number is no number.
+                             {{"Command1", {}, {}, QStringLiteral("地址值必须是0到255之间的整数！")},
+                              {"Command2", {}, {}, QStringLiteral("输入值必须是0到255之间的整数！")}},
+                             {{{{"Text5", QStringLiteral("1")},
+                                {"Text2", QStringLiteral("01DOP1FF")},
+                                {"Text3", QStringLiteral("0")}},
+                               {"Command1", Frames::firstGenerationFrame(1, u"01DOP1FF", 0),
+                                QStringLiteral("1")}},
+                              {{{"Text3", QStringLiteral("65")}}, {"Command2", "A", {}}}}};
+        map.insert(QStringLiteral("ostrel"), ostrel);
         Console quenby = memory;
         quenby.path = QStringLiteral(QUENBY_PATH);
         Console tamsin = memory;
@@ -116,6 +128,13 @@ private:
         return clickPoint(*console.layout, control);
     }
     bool endsWithin(int ms) { return m_program.waitForFinished(ms); }
+    void type(qulonglong window, const Console &console, const Edit &edit)
+    {
+        for (const auto &[box, text] : edit.typed)
+            m_x->typeInto(window, at(console, box), text);
+    }
+    // The click of `send`, checked at the device and in the window.
+    void verifySend(qulonglong window, const Console &console, const Send &send);
 
     std::unique_ptr<XSession> m_x;
     std::unique_ptr<PtyDevice> m_com1, m_com2;
@@ -186,9 +205,10 @@ void TestAcceptance::startsOnItsPortWithItsOptionShown()
     QVERIFY2(console.startPort == 1 ? com1Ink > com2Ink : com2Ink > com1Ink,
              qPrintable(QStringLiteral("COM1 %1, COM2 %2 dark pixels").arg(com1Ink).arg(com2Ink)));
 
-    const Send &send = console.initialSends.front();
-    m_x->click(window, at(console, send.button));
-    QVERIFY(device(console.startPort).waitForBytes(send.frame.size()));
+    const Edit &edit = console.edits.front();
+    type(window, console, edit);
+    m_x->click(window, at(console, edit.send.button));
+    QVERIFY(device(console.startPort).waitForBytes(edit.send.frame.size()));
     QCOMPARE(device(3 - console.startPort).received(), QByteArray());
 
     const QString pictures = qEnvironmentVariable("CONSOLE_SCREENSHOTS");
@@ -205,14 +225,31 @@ void TestAcceptance::everyButtonSendsItsInitialText()
     const Console &console = consoles()[name];
     const qulonglong window = start(console);
     QVERIFY(window);
-    PtyDevice &line = device(console.startPort);
     for (const Send &send : console.initialSends) {
-        line.clear();
-        m_x->click(window, at(console, send.button));
-        QVERIFY2(line.waitForBytes(send.frame.size()), send.button);
-        QCOMPARE(line.received(), send.frame);
-        QCOMPARE(m_x->copyFrom(window, at(console, "Text4")), send.text4);
+        verifySend(window, console, send);
+        if (QTest::currentTestFailed())
+            return;
     }
+}
+
+void TestAcceptance::verifySend(qulonglong window, const Console &console, const Send &send)
+{
+    PtyDevice &line = device(console.startPort);
+    line.clear();
+    const QString text4Before = m_x->copyFrom(window, at(console, "Text4"));
+    m_x->click(window, at(console, send.button));
+    if (!send.warning.isEmpty()) {
+        const qulonglong warning = m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
+        QVERIFY2(warning, send.button);
+        m_x->keyTo(warning, QStringLiteral("Return"));
+        QVERIFY(!line.waitForBytes(1, 200));
+        QCOMPARE(m_x->copyFrom(window, at(console, "Text4")), text4Before);
+        return;
+    }
+    QVERIFY2(line.waitForBytes(send.frame.size()), send.button);
+    QCOMPARE(line.received(), send.frame);
+    const QString text4 = send.text4.isNull() ? text4Before : send.text4;
+    QCOMPARE(m_x->copyFrom(window, at(console, "Text4")), text4);
 }
 
 void TestAcceptance::aTypedCommandGoesOutAsTyped()
@@ -221,14 +258,14 @@ void TestAcceptance::aTypedCommandGoesOutAsTyped()
     const Console &console = consoles()[name];
     const qulonglong window = start(console);
     QVERIFY(window);
-    const Edit &edit = console.edit;
-    m_x->typeInto(window, at(console, edit.box), edit.typed);
-    QCOMPARE(m_x->copyFrom(window, at(console, edit.box)), edit.typed);
-    m_x->click(window, at(console, edit.send.button));
-    PtyDevice &line = device(console.startPort);
-    QVERIFY(line.waitForBytes(edit.send.frame.size()));
-    QCOMPARE(line.received(), edit.send.frame);
-    QCOMPARE(m_x->copyFrom(window, at(console, "Text4")), edit.send.text4);
+    for (const Edit &edit : console.edits) {
+        type(window, console, edit);
+        for (const auto &[box, text] : edit.typed)
+            QCOMPARE(m_x->copyFrom(window, at(console, box)), text);
+        verifySend(window, console, edit.send);
+        if (QTest::currentTestFailed())
+            return;
+    }
 }
 
 void TestAcceptance::aReplyIsShown()
@@ -261,9 +298,10 @@ void TestAcceptance::aHeldPortIsReportedBeforeTheWindow()
     // The operator picks the other port and goes on.
     const int other = 3 - console.startPort;
     m_x->click(window, at(console, other == 1 ? "optCom(0)" : "optCom(1)"));
-    const Send &send = console.initialSends.front();
-    m_x->click(window, at(console, send.button));
-    QVERIFY(device(other).waitForBytes(send.frame.size()));
+    const Edit &edit = console.edits.front();
+    type(window, console, edit);
+    m_x->click(window, at(console, edit.send.button));
+    QVERIFY(device(other).waitForBytes(edit.send.frame.size()));
 }
 
 void TestAcceptance::aMissingPortIsReportedAtASwitch()

@@ -24,6 +24,24 @@ const std::vector<ExpectedControl> kMemoryLayout = {
     {"Command2", {352, 224, 41, 23}, 0, false},
 };
 
+const std::vector<ExpectedControl> kOstrelLayout = {
+    {"Frame1", {24, 16, 145, 41}, 0, false},
+    {"optCom(0)", {16, 16, 57, 17}, 0, false},
+    {"optCom(1)", {80, 16, 57, 17}, 0, false},
+    {"Text6", {184, 40, 81, 25}, 14.25, true},
+    {"Text4", {288, 40, 89, 25}, 14.25, true},
+    {"Label1", {56, 88, 113, 17}, 12, false},
+    {"Text1", {176, 72, 201, 33}, 18, true},
+    {"Label2(0)", {32, 136, 113, 17}, 12, false},
+    {"Text2", {176, 128, 169, 25}, 14.25, true},
+    {"Command1", {352, 128, 41, 25}, 0, false},
+    {"Label2(1)", {32, 176, 121, 17}, 12, false},
+    {"Text3", {176, 168, 169, 27}, 14.25, true},
+    {"Command2", {352, 168, 41, 31}, 0, false},
+    {"Label2(2)", {32, 216, 145, 17}, 12, false},
+    {"Text5", {176, 208, 169, 27}, 14.25, true},
+};
+
 QRect clientRect(const std::vector<ExpectedControl> &layout, const char *name)
 {
     for (const ExpectedControl &control : layout) {
