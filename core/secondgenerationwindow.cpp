@@ -5,14 +5,14 @@
 
 #include <QLineEdit>
 
-bool SecondGenerationWindow::commout(const QString &text)
+bool SecondGenerationWindow::commout(const QString &text, Operation operation)
 {
-    return send(Frames::secondGenerationFrame(text));
+    return send(Frames::secondGenerationFrame(text), operation);
 }
 
-bool SecondGenerationWindow::sendCommand(const QString &text)
+bool SecondGenerationWindow::sendCommand(const QString &text, Operation operation)
 {
-    if (!commout(text))
+    if (!commout(text, operation))
         return false;
     Text4->setText(QString::number(Frames::checkCharCode(CodePage::upperCased(text))));
     return true;

@@ -199,9 +199,15 @@ void TestAcceptance::startsOnItsPortWithItsOptionShown()
     const qulonglong window = start(console);
     QVERIFY(window);
 
-    const QImage picture = m_x->grab(window);
-    const int com1Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(0)"));
-    const int com2Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(1)"));
+    // A window just mapped may not be painted yet: look until the options differ.
+    int com1Ink = 0;
+    int com2Ink = 0;
+    (void)QTest::qWaitFor([&] {
+        const QImage picture = m_x->grab(window);
+        com1Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(0)"));
+        com2Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(1)"));
+        return com1Ink != com2Ink;
+    }, 5000);
     QVERIFY2(console.startPort == 1 ? com1Ink > com2Ink : com2Ink > com1Ink,
              qPrintable(QStringLiteral("COM1 %1, COM2 %2 dark pixels").arg(com1Ink).arg(com2Ink)));
 
