@@ -397,7 +397,9 @@ void TestDeviceSim::badArgumentsAreRefusedClearly_data()
         << QStringList{"--reply-delay", "soon"} << 2
         << "devicesim: --reply-delay wants a whole number of milliseconds, not \"soon\"";
     QTest::newRow("stray argument")
-        << QStringList{"COM1"} << 2 << "devicesim: unexpected argument \"COM1\"; see --help";
+        << QStringList{"COM1"} << 2 << "devicesim: unexpected argument \"COM1\". See --help.";
+    QTest::newRow("unknown option")
+        << QStringList{"--baud", "9600"} << 2 << "devicesim: Unknown option 'baud'. See --help.";
     QTest::newRow("missing device")
         << QStringList{"--device", "/dev/no-such-port"} << 1
         << "devicesim: cannot open /dev/no-such-port: No such file or directory";

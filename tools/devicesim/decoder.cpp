@@ -172,7 +172,7 @@ qsizetype Decoder::takeFrameAtStart(QList<Piece> &out, bool quiet)
     }
     if (shape.shape == Shape::Open && !tooLong)
         return 0;
-    Head head = shape.shape == Shape::Open ? Head::No : firstGenerationHead(m_buffer, 0);
+    const Head head = shape.shape == Shape::Open ? Head::No : firstGenerationHead(m_buffer, 0);
     if (head == Head::Yes)
         return takeFirstGeneration(out, quiet);
     if (head == Head::Unknown)

@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         "A device on a serial line for the bench consoles. Prints \"device PATH\" first: the "
         "device a console should open. Then logs every frame received and every reply sent, "
         "until SIGINT or SIGTERM."));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption deviceOption(
         QStringLiteral("device"),
         QStringLiteral("Use this device (a serial port) instead of a new pseudo-terminal."),
@@ -138,7 +138,10 @@ int main(int argc, char **argv)
         QStringLiteral("Close the line when this frame arrives, unanswered, as a pulled adapter."),
         QStringLiteral("frames"), QStringLiteral("0"));
     parser.addOptions({deviceOption, delayOption, hangUpOption});
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText() + QStringLiteral(" See --help."), kBadUsage);
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
 
     int delayMs = 0;
     if (!readCount(parser, delayOption, delayMs))
@@ -152,7 +155,7 @@ int main(int argc, char **argv)
                         .arg(parser.value(hangUpOption)),
                     kBadUsage);
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument \"%1\"; see --help")
+        return fail(QStringLiteral("unexpected argument \"%1\". See --help.")
                         .arg(parser.positionalArguments().constFirst()),
                     kBadUsage);
 
