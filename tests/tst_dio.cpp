@@ -1,3 +1,4 @@
+#include "expectedlayouts.h"
 #include "application.h"
 #include "childprocess.h"
 #include "form1.h"
@@ -245,26 +246,7 @@ void TestDio::cleanup()
 void TestDio::layout()
 {
     dio::Form1 form(kMarlo);
-    const QStringList differences = layoutDifferences(&form, {408, 262}, {
-        {"Frame1", {24, 8, 145, 41}, 0, false},
-        {"optCom(0)", {16, 16, 57, 17}, 0, false},
-        {"optCom(1)", {80, 16, 57, 17}, 0, false},
-        {"Label3", {176, 8, 81, 25}, 0, false},
-        {"Text6", {176, 40, 89, 25}, 14.25, true},
-        {"Label4", {288, 8, 57, 25}, 0, false},
-        {"Text4", {288, 40, 89, 25}, 14.25, true},
-        {"Label1", {24, 80, 145, 17}, 12, false},
-        {"Text1", {176, 72, 201, 33}, 18, true},
-        {"Label2(0)", {24, 136, 113, 17}, 12, false},
-        {"Text2", {176, 128, 169, 25}, 14.25, true},
-        {"Command1", {352, 128, 41, 25}, 0, false},
-        {"Label2(1)", {24, 176, 121, 17}, 12, false},
-        {"Text3", {176, 168, 169, 27}, 14.25, true},
-        {"Command3", {352, 168, 41, 25}, 0, false},
-        {"Label2(2)", {24, 216, 145, 17}, 12, false},
-        {"Text5", {176, 208, 169, 27}, 14.25, true},
-        {"Command2", {352, 208, 41, 23}, 0, false},
-    });
+    const QStringList differences = layoutDifferences(&form, {408, 262}, kDioLayout);
     QVERIFY2(differences.isEmpty(), qPrintable(differences.join(u'\n')));
     QCOMPARE(tabOrder(&form), QStringList({"Command1", "Text2", "Text3", "Command2", "optCom(1)",
                                            "optCom(0)", "Text4", "Text5", "Text6", "Command3",

@@ -24,6 +24,27 @@ const std::vector<ExpectedControl> kMemoryLayout = {
     {"Command2", {352, 224, 41, 23}, 0, false},
 };
 
+const std::vector<ExpectedControl> kDioLayout = {
+    {"Frame1", {24, 8, 145, 41}, 0, false},
+    {"optCom(0)", {16, 16, 57, 17}, 0, false},
+    {"optCom(1)", {80, 16, 57, 17}, 0, false},
+    {"Label3", {176, 8, 81, 25}, 0, false},
+    {"Text6", {176, 40, 89, 25}, 14.25, true},
+    {"Label4", {288, 8, 57, 25}, 0, false},
+    {"Text4", {288, 40, 89, 25}, 14.25, true},
+    {"Label1", {24, 80, 145, 17}, 12, false},
+    {"Text1", {176, 72, 201, 33}, 18, true},
+    {"Label2(0)", {24, 136, 113, 17}, 12, false},
+    {"Text2", {176, 128, 169, 25}, 14.25, true},
+    {"Command1", {352, 128, 41, 25}, 0, false},
+    {"Label2(1)", {24, 176, 121, 17}, 12, false},
+    {"Text3", {176, 168, 169, 27}, 14.25, true},
+    {"Command3", {352, 168, 41, 25}, 0, false},
+    {"Label2(2)", {24, 216, 145, 17}, 12, false},
+    {"Text5", {176, 208, 169, 27}, 14.25, true},
+    {"Command2", {352, 208, 41, 23}, 0, false},
+};
+
 const std::vector<ExpectedControl> kOstrelLayout = {
     {"Frame1", {24, 16, 145, 41}, 0, false},
     {"optCom(0)", {16, 16, 57, 17}, 0, false},

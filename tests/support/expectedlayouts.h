@@ -9,6 +9,7 @@
 // hand from the twips of the window's design (twips / 15, rounded). The unit
 // layout checks and the real-window acceptance clicks both read these.
 extern const std::vector<ExpectedControl> kMemoryLayout;
+extern const std::vector<ExpectedControl> kDioLayout;
 extern const std::vector<ExpectedControl> kOstrelLayout;
 
 // The middle of a control in client-area pixels; for an option button the
