@@ -3,7 +3,10 @@
 #include "layout.h"
 #include "serialcontrol.h"
 
+#include <QPushButton>
 #include <QWidget>
+#include <initializer_list>
+#include <utility>
 
 class QLineEdit;
 class QRadioButton;
@@ -45,6 +48,15 @@ protected:
     template <typename W> W *control(const char *name) const
     {
         return findChild<W *>(QLatin1StringView(name));
+    }
+
+    // Each push button's click to its handler, by the button's name.
+    template <typename Form>
+    void connectClicks(std::initializer_list<std::pair<const char *, void (Form::*)()>> handlers)
+    {
+        for (const auto &[name, handler] : handlers)
+            connect(control<QPushButton>(name), &QPushButton::clicked, static_cast<Form *>(this),
+                    handler);
     }
 
     // The sends of one click, a pattern or a frame: a send refused because the

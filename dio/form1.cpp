@@ -3,7 +3,6 @@
 #include "module1.h"
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <utility>
 
 namespace dio {
@@ -53,13 +52,11 @@ Form1::Form1(const Program &program, QWidget *parent)
     , Text3(control<QLineEdit>("Text3"))
     , Text5(control<QLineEdit>("Text5"))
 {
-    const std::pair<const char *, void (Form1::*)()> buttons[] = {
+    connectClicks<Form1>({
         {"Command1", &Form1::Command1_Click},
         {"Command2", &Form1::Command2_Click},
         {"Command3", &Form1::Command3_Click},
-    };
-    for (const auto &[name, handler] : buttons)
-        connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
+    });
 }
 
 void Form1::Command1_Click()

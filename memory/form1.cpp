@@ -3,7 +3,6 @@
 #include "module1.h"
 
 #include <QLineEdit>
-#include <QPushButton>
 
 namespace memory {
 namespace {
@@ -46,14 +45,12 @@ Form1::Form1(const Program &program, QWidget *parent)
     , Text3(control<QLineEdit>("Text3"))
     , Text5(control<QLineEdit>("Text5"))
 {
-    const std::pair<const char *, void (Form1::*)()> buttons[] = {
+    connectClicks<Form1>({
         {"Command1", &Form1::Command1_Click},
         {"Command2", &Form1::Command2_Click},
         {"Command3", &Form1::Command3_Click},
         {"Command4", &Form1::Command4_Click},
-    };
-    for (const auto &[name, handler] : buttons)
-        connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
+    });
 }
 
 void Form1::Command1_Click()

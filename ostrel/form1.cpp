@@ -6,7 +6,6 @@
 
 #include <QCloseEvent>
 #include <QLineEdit>
-#include <QPushButton>
 #include <optional>
 #include <utility>
 
@@ -86,8 +85,10 @@ Form1::Form1(const Program &program, QWidget *parent)
     , Text3(control<QLineEdit>("Text3"))
     , Text5(control<QLineEdit>("Text5"))
 {
-    connect(control<QPushButton>("Command1"), &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(control<QPushButton>("Command2"), &QPushButton::clicked, this, &Form1::Command2_Click);
+    connectClicks<Form1>({
+        {"Command1", &Form1::Command1_Click},
+        {"Command2", &Form1::Command2_Click},
+    });
 }
 
 void Form1::Command1_Click()
