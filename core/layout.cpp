@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace Layout {
@@ -24,8 +25,13 @@ QWidget *create(Kind kind, const QString &text, QWidget *parent)
         label->setWordWrap(true);
         return label;
     }
-    case Kind::TextBox:
-        return new QLineEdit(text, parent);
+    case Kind::TextBox: {
+        auto *box = new QLineEdit(text, parent);
+        // A command pasted into a box goes out whole: the toolkit's default
+        // limit of 32767 characters would cut it short without a word.
+        box->setMaxLength(std::numeric_limits<int>::max());
+        return box;
+    }
     case Kind::Button:
         return new QPushButton(text, parent);
     }
