@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "frames.h"
 
+#include <QLocale>
 #include <algorithm>
 #include <optional>
 
@@ -38,26 +39,38 @@ const QString kBadAddress = QStringLiteral("地址值必须是0到255之间的�
 const QString kBadValue = QStringLiteral("输入值必须是0到255之间的整数！");
 
 // A short printable text is quoted; anything else is counted.
-QString named(const QString &text, qsizetype frameBytes)
+bool quotable(const QString &text)
 {
-    const bool printable
-        = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isPrint(); });
-    if (!text.isEmpty() && printable && text.size() <= kShortText)
-        return u'`' + text + u'`';
-    return QStringLiteral("a frame of %1 bytes").arg(frameBytes);
+    return !text.isEmpty() && text.size() <= kShortText
+           && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isPrint(); });
+}
+
+QString quotedCode(const QString &text)
+{
+    return u'`' + text + u'`';
 }
 
 Wire command(const QString &text)
 {
     const QByteArray bytes = Frames::secondGenerationFrame(text);
-    return {named(CodePage::upperCased(text), bytes.size()), bytes};
+    const QString upper = CodePage::upperCased(text);
+    return {quotable(upper) ? quotedCode(upper)
+                            : QStringLiteral("a frame of %1 bytes").arg(bytes.size()),
+            bytes};
 }
 
 Wire frame(quint8 address, const QString &data, quint8 value)
 {
+    const QString shownData = quotable(data)   ? quotedCode(data)
+                              : data.isEmpty() ? QStringLiteral("none")
+                                               : QStringLiteral("%1 characters").arg(data.size());
     const QByteArray bytes = Frames::firstGenerationFrame(address, data, value);
-    const QString shown = named(data, bytes.size());
-    return {shown.startsWith(u'`') ? QStringLiteral("the frame of ") + shown : shown, bytes};
+    return {QStringLiteral("the frame of address %1, data %2, value %3 (%4 bytes)")
+                .arg(address)
+                .arg(shownData)
+                .arg(value)
+                .arg(bytes.size()),
+            bytes};
 }
 
 Wire firstBytes(const Wire &whole, qsizetype count)
@@ -340,6 +353,7 @@ std::vector<InputCase> makeInputCases()
         cases.push_back(
             firstGeneration("tab, CR and LF around the digit", box, QStringLiteral("\t7\r\n"), 7));
         cases.push_back(firstGeneration("Chinese", box, QStringLiteral("七")));
+        cases.push_back(firstGeneration("blanks around the digit", box, QStringLiteral(" 7 "), 7));
     }
 
     for (const Window window : {Window::Memory, Window::DigitalOutput, Window::FirstGeneration})
@@ -525,7 +539,8 @@ std::vector<RecordRow> recordRows()
 
     rows.push_back(
         {kLoad,
-         {QStringLiteral("%1 clicks on both 发送 during frames").arg(kLoadClicks),
+         {QStringLiteral("%1 clicks on both 发送 during frames")
+              .arg(QLocale(QLocale::English).toString(kLoadClicks)),
           QStringLiteral("`ostrel`"),
           QStringLiteral("every click's frame or byte goes out whole, in click order; stack "
                          "span under %1 KiB")

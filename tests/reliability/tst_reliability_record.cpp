@@ -3,6 +3,7 @@
 // so a changed outcome or a new case fails here until the record says so.
 #include "cases.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -118,8 +119,8 @@ void TestReliabilityRecord::recordMatchesTheCases()
     const QStringList actual = tableRows(record);
     const QStringList expected = expectedRows();
     if (actual != expected) {
-        const QString path
-            = QDir::current().absoluteFilePath(QStringLiteral("reliability-tables.md"));
+        const QString path = QDir(QCoreApplication::applicationDirPath())
+                                 .absoluteFilePath(QStringLiteral("reliability-tables.md"));
         QFile out(path);
         if (out.open(QIODevice::WriteOnly))
             out.write(expectedTables().toUtf8());
