@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace Layout {
@@ -24,8 +25,13 @@ QWidget *create(Kind kind, const QString &text, QWidget *parent)
         label->setWordWrap(true);
         return label;
     }
-    case Kind::TextBox:
-        return new QLineEdit(text, parent);
+    case Kind::TextBox: {
+        auto *box = new QLineEdit(text, parent);
+        // A command pasted into a box goes out whole: the toolkit's default
+        // limit of 32767 characters would cut it short without a word.
+        box->setMaxLength(std::numeric_limits<int>::max());
+        return box;
+    }
     case Kind::Button:
         return new QPushButton(text, parent);
     }
@@ -47,10 +53,10 @@ QFont songFont(double points, bool bold)
     return font;
 }
 
-void build(QWidget *window, const Window &spec)
+void build(QWidget *window, const Window &design)
 {
     std::vector<std::pair<int, QWidget *>> tabStops;
-    for (const Control &c : spec.controls) {
+    for (const Control &c : design.controls) {
         QWidget *parent = c.parent ? window->findChild<QWidget *>(QLatin1StringView(c.parent))
                                    : window;
         QWidget *widget = create(c.kind, QString::fromUtf8(c.text), parent);
@@ -67,7 +73,7 @@ void build(QWidget *window, const Window &spec)
         QWidget::setTabOrder(tabStops[i - 1].second, tabStops[i].second);
     if (!tabStops.empty())
         tabStops.front().second->setFocus();
-    window->setFixedSize(pixels(spec.width), pixels(spec.height));
+    window->setFixedSize(pixels(design.width), pixels(design.height));
 }
 
 } // namespace Layout

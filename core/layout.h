@@ -44,6 +44,6 @@ QFont songFont(double points, bool bold);
 
 // Creates every control as a child of `window`, fixes the window's size,
 // chains the tab order by tab index and gives the first stop the focus.
-void build(QWidget *window, const Window &spec);
+void build(QWidget *window, const Window &design);
 
 } // namespace Layout

@@ -91,14 +91,16 @@ Form1::Form1(const Program &program, QWidget *parent)
     });
 }
 
+// A click that waits behind a frame belongs to the moment it was made: when
+// the port goes away in between, the loss report already explains its refusal.
 void Form1::Command1_Click()
 {
-    perform([this] { sendFrame(); });
+    perform([this, clicked = beginOperation()] { sendFrame(clicked); });
 }
 
 void Form1::Command2_Click()
 {
-    perform([this] { sendValue(); });
+    perform([this, clicked = beginOperation()] { sendValue(clicked); });
 }
 
 void Form1::optCom_Click(int index)
@@ -141,7 +143,7 @@ void Form1::perform(std::function<void()> action)
         close();
 }
 
-void Form1::sendFrame()
+void Form1::sendFrame(Operation frame)
 {
     // Both numbers are checked before the first byte, so a bad one never leaves
     // a cut-off frame on the line; the address first, as it goes out first.
@@ -158,7 +160,6 @@ void Form1::sendFrame()
     // Read once: an edit during the frame's waits must not make the check
     // character or Text4 describe other data than what went out.
     const QString dataText = Text2->text();
-    const Operation frame = beginOperation();
     const bool whole = send(oneByte(Frames::SOH), frame)
                        && sendAfterWait(oneByte(char(*address)), frame)
                        && sendAfterWait(oneByte(Frames::NUL), frame)
@@ -171,7 +172,7 @@ void Form1::sendFrame()
         Text4->setText(QString::number(Frames::checkSumCode(dataText)));
 }
 
-void Form1::sendValue()
+void Form1::sendValue(Operation clicked)
 {
     const std::optional<quint8> value = byteNumber(Text3->text());
     if (!value) {
@@ -181,7 +182,7 @@ void Form1::sendValue()
     // U+0000..U+00FF is the one byte of that value on the line, and back.
     const QString character{QChar(char16_t(*value))};
     // A refused byte leaves the data text as the operator typed it.
-    if (send(CodePage::toBytes(character)))
+    if (send(CodePage::toBytes(character), clicked))
         Text2->setText(character);
 }
 

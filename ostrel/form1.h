@@ -31,8 +31,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void sendFrame();
-    void sendValue();
+    void sendFrame(Operation frame);
+    void sendValue(Operation clicked);
     // Each character of `text` after its own wait, one write per character.
     bool commout(const QString &text, Operation frame);
     bool sendAfterWait(const QByteArray &bytes, Operation frame);

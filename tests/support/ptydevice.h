@@ -37,6 +37,9 @@ public:
 
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 
+    // The device end itself, non-blocking, for a writer on a thread of its own.
+    int deviceEnd() const { return m_master; }
+
 private:
     void collect();
 
