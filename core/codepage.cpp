@@ -26,8 +26,8 @@ template <typename Visit> void encode(QStringView text, Visit visit)
             visit(QByteArrayView(&byte, 1));
             continue;
         }
-        QByteArray bytes = gbk.isValid() ? QByteArray(gbk.encode(text.sliced(start, i - start)))
-                                         : QByteArray();
+        QByteArray bytes =
+            gbk.isValid() ? QByteArray(gbk.encode(text.sliced(start, i - start))) : QByteArray();
         // The converter itself answers "?" for a character GBK lacks.
         if (bytes.isEmpty() || bytes.size() > 2)
             bytes = QByteArray(1, kUnmappable);

@@ -18,7 +18,9 @@ QString otherPort(int port)
 
 QString loadFailedText(int port)
 {
-    return QStringLiteral("串行端口%1已被其它设备所使用，请选择Com%2").arg(port).arg(otherPort(port));
+    return QStringLiteral("串行端口%1已被其它设备所使用，请选择Com%2")
+        .arg(port)
+        .arg(otherPort(port));
 }
 
 QString switchFailedText(int port)
@@ -55,7 +57,8 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
     Text1->setPalette(red);
 
     for (int index = 0; index < 2; ++index)
-        connect(optCom[index], &QRadioButton::clicked, this, [this, index] { optCom_Click(index); });
+        connect(optCom[index], &QRadioButton::clicked, this,
+                [this, index] { optCom_Click(index); });
     connect(&MSComm1, &SerialControl::onComm, this, &ConsoleWindow::MSComm1_OnComm);
     connect(&MSComm1, &SerialControl::portLost, this,
             [this](int port) { showWarning(lostText(port)); });

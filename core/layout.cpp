@@ -57,8 +57,8 @@ void build(QWidget *window, const Window &design)
 {
     std::vector<std::pair<int, QWidget *>> tabStops;
     for (const Control &c : design.controls) {
-        QWidget *parent = c.parent ? window->findChild<QWidget *>(QLatin1StringView(c.parent))
-                                   : window;
+        QWidget *parent =
+            c.parent ? window->findChild<QWidget *>(QLatin1StringView(c.parent)) : window;
         QWidget *widget = create(c.kind, QString::fromUtf8(c.text), parent);
         widget->setObjectName(QLatin1StringView(c.name));
         widget->setGeometry(pixels(c.left), pixels(c.top), pixels(c.width), pixels(c.height));

@@ -159,5 +159,6 @@ void SerialControl::loseDevice()
     m_lineWatch.stop();
     m_port.close();
     ++m_losses;
-    QMetaObject::invokeMethod(this, [this, port] { Q_EMIT portLost(port); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, port] { Q_EMIT portLost(port); }, Qt::QueuedConnection);
 }

@@ -160,14 +160,13 @@ void Form1::sendFrame(Operation frame)
     // Read once: an edit during the frame's waits must not make the check
     // character or Text4 describe other data than what went out.
     const QString dataText = Text2->text();
-    const bool whole = send(oneByte(Frames::SOH), frame)
-                       && sendAfterWait(oneByte(char(*address)), frame)
-                       && sendAfterWait(oneByte(Frames::NUL), frame)
-                       && sendAfterWait(oneByte(Frames::STX), frame) && commout(dataText, frame)
-                       && sendAfterWait(oneByte(char(*value)), frame)
-                       && sendAfterWait(oneByte(Frames::ETX), frame)
-                       && sendAfterWait(CodePage::toBytes(CheckSum(dataText)), frame)
-                       && sendAfterWait(oneByte(Frames::EOT), frame);
+    const bool whole =
+        send(oneByte(Frames::SOH), frame) && sendAfterWait(oneByte(char(*address)), frame)
+        && sendAfterWait(oneByte(Frames::NUL), frame) && sendAfterWait(oneByte(Frames::STX), frame)
+        && commout(dataText, frame) && sendAfterWait(oneByte(char(*value)), frame)
+        && sendAfterWait(oneByte(Frames::ETX), frame)
+        && sendAfterWait(CodePage::toBytes(CheckSum(dataText)), frame)
+        && sendAfterWait(oneByte(Frames::EOT), frame);
     if (whole)
         Text4->setText(QString::number(Frames::checkSumCode(dataText)));
 }
@@ -190,8 +189,8 @@ bool Form1::commout(const QString &text, Operation frame)
 {
     qsizetype i = 0;
     while (i < text.size()) {
-        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size()
-                          && text[i + 1].isLowSurrogate();
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
         const qsizetype length = pair ? 2 : 1;
         // A character of two GBK bytes is one write: a wait must not split it.
         if (!sendAfterWait(CodePage::toBytes(QStringView(text).sliced(i, length)), frame))

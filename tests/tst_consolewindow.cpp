@@ -167,8 +167,9 @@ void TestConsoleWindow::failedSwitchWarnsAndRefusesSends()
     QVERIFY(window.option(1)->isChecked());
     QVERIFY(!window.serialControl().portOpen());
     QVERIFY(!window.send("x"));
-    QCOMPARE(m_boxes->seen, (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
-                                         QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
+    QCOMPARE(m_boxes->seen,
+             (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
+                          QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
     QVERIFY(!m_com1->waitForBytes(1, 100));
 }
 
@@ -220,11 +221,15 @@ void TestConsoleWindow::repliesReplaceText1AndText6_data()
     const auto first = ReplyVariant::FirstGeneration;
     const auto second = ReplyVariant::SecondGeneration;
     const auto every = ReplyVariant::EveryEvent;
-    QTest::newRow("AB decimal") << first << QByteArray("AB") << "AB" << "66";
-    QTest::newRow("AB hex") << second << QByteArray("AB") << "AB" << "42";
+    QTest::newRow("AB decimal") << first << QByteArray("AB") << "AB"
+                                << "66";
+    QTest::newRow("AB hex") << second << QByteArray("AB") << "AB"
+                            << "42";
     QTest::newRow("ends with EOT") << every << fromHex("41 04") << u"A\u0004"_qs << "4";
-    QTest::newRow("CR hex") << second << fromHex("0D") << "\r" << "D";
-    QTest::newRow("CR decimal") << first << fromHex("0D") << "\r" << "13";
+    QTest::newRow("CR hex") << second << fromHex("0D") << "\r"
+                            << "D";
+    QTest::newRow("CR decimal") << first << fromHex("0D") << "\r"
+                                << "13";
     QTest::newRow("FF hex") << every << fromHex("FF") << u"\u00ff"_qs << "FF";
     QTest::newRow("FF decimal") << first << fromHex("FF") << u"\u00ff"_qs << "255";
     QTest::newRow("NUL") << second << fromHex("00") << QString(QChar(0)) << "0";

@@ -54,12 +54,18 @@ void TestDelay::readsTheCounterUntilStrictlyPastTheCount_data()
 
     const quint32 nearWrap = 0xFFFFFFF0u;
     const quint32 nearSignBit = 0x7FFFFFF0u;
-    QTest::newRow("200 across 2^32") << nearWrap << QList<quint32>{0, 150, 201} << 200 << qsizetype(3);
-    QTest::newRow("200 across 2^31") << nearSignBit << QList<quint32>{0, 150, 201} << 200 << qsizetype(3);
-    QTest::newRow("exactly the count is not enough") << 5u << QList<quint32>{0, 200, 201} << 200 << qsizetype(3);
-    QTest::newRow("1 ms needs two counter steps") << 5u << QList<quint32>{0, 1, 2} << 1 << qsizetype(3);
-    QTest::newRow("0 waits for any movement") << nearWrap << QList<quint32>{0, 0, 1} << 0 << qsizetype(3);
-    QTest::newRow("negative returns after one pass") << 5u << QList<quint32>{0, 0} << -1 << qsizetype(2);
+    QTest::newRow("200 across 2^32")
+        << nearWrap << QList<quint32>{0, 150, 201} << 200 << qsizetype(3);
+    QTest::newRow("200 across 2^31")
+        << nearSignBit << QList<quint32>{0, 150, 201} << 200 << qsizetype(3);
+    QTest::newRow("exactly the count is not enough")
+        << 5u << QList<quint32>{0, 200, 201} << 200 << qsizetype(3);
+    QTest::newRow("1 ms needs two counter steps")
+        << 5u << QList<quint32>{0, 1, 2} << 1 << qsizetype(3);
+    QTest::newRow("0 waits for any movement")
+        << nearWrap << QList<quint32>{0, 0, 1} << 0 << qsizetype(3);
+    QTest::newRow("negative returns after one pass")
+        << 5u << QList<quint32>{0, 0} << -1 << qsizetype(2);
 }
 
 void TestDelay::readsTheCounterUntilStrictlyPastTheCount()
@@ -78,7 +84,8 @@ void TestDelay::aPendingEventRunsBeforeTheFirstReread()
 {
     bool handled = false;
     bool handledAtReread = false;
-    QMetaObject::invokeMethod(this, [&] { handled = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&] { handled = true; }, Qt::QueuedConnection);
     ScriptedCounter counter(0, {0, 1000});
     counter.onRead = [&](qsizetype read) {
         if (read == 2)

@@ -201,7 +201,7 @@ void TestDeviceSim::decodesTheStream()
 void TestDeviceSim::answersCommands_data()
 {
     QTest::addColumn<QStringList>("commands"); // "!": sent with a wrong check
-    QTest::addColumn<QByteArray>("reply");     // the text of the answer to the last one
+    QTest::addColumn<QByteArray>("reply"); // the text of the answer to the last one
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("outputs");
 

@@ -1,6 +1,6 @@
-#include "expectedlayouts.h"
 #include "application.h"
 #include "childprocess.h"
+#include "expectedlayouts.h"
 #include "form1.h"
 #include "frames.h"
 #include "modalboxes.h"
@@ -248,20 +248,20 @@ void TestDio::layout()
     dio::Form1 form(kMarlo);
     const QStringList differences = layoutDifferences(&form, {408, 262}, kDioLayout);
     QVERIFY2(differences.isEmpty(), qPrintable(differences.join(u'\n')));
-    QCOMPARE(tabOrder(&form), QStringList({"Command1", "Text2", "Text3", "Command2", "optCom(1)",
-                                           "optCom(0)", "Text4", "Text5", "Text6", "Command3",
-                                           "Text1"}));
+    QCOMPARE(tabOrder(&form),
+             QStringList({"Command1", "Text2", "Text3", "Command2", "optCom(1)", "optCom(0)",
+                          "Text4", "Text5", "Text6", "Command3", "Text1"}));
     QStringList captions;
-    for (const char *name : {"Frame1", "Label3", "Label4", "Label1", "Label2(0)", "Label2(1)",
-                             "Label2(2)", "Command1", "Command3", "Command2", "optCom(0)",
-                             "optCom(1)"}) {
+    for (const char *name :
+         {"Frame1", "Label3", "Label4", "Label1", "Label2(0)", "Label2(1)", "Label2(2)", "Command1",
+          "Command3", "Command2", "optCom(0)", "optCom(1)"}) {
         const QObject *control = form.findChild<QObject *>(QLatin1StringView(name));
         const char *property = qstrcmp(name, "Frame1") == 0 ? "title" : "text";
         captions << control->property(property).toString();
     }
-    QCOMPARE(captions, QStringList({"请挑选通信端口", "反回HEX数据：", "校验和：", "反回通信状态结果：",
-                                    "I/O输出命令ON", "I/O输出命令OFF", "I/O输出命令闪动", "输出",
-                                    "结束", "闪动", "COM1", "COM2"}));
+    QCOMPARE(captions, QStringList({"请挑选通信端口", "反回HEX数据：", "校验和：",
+                                    "反回通信状态结果：", "I/O输出命令ON", "I/O输出命令OFF",
+                                    "I/O输出命令闪动", "输出", "结束", "闪动", "COM1", "COM2"}));
     QStringList texts;
     for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Text5", "Text6"})
         texts << box(form, QLatin1StringView(name))->text();
@@ -300,23 +300,32 @@ void TestDio::patternsSendTheirCommandsEvery200Ms_data()
     QTest::addColumn<QList<QByteArray>>("sent");
     QTest::addColumn<QStringList>("text4");
 
-    QTest::newRow("toggle") << "Command1" << "" << "" << framesOf(toggle(6))
+    QTest::newRow("toggle") << "Command1"
+                            << ""
+                            << "" << framesOf(toggle(6))
                             << QStringList{"33", "85", "33", "85", "33", "85"};
     QTest::newRow("toggle, OFF typed in lower case shows the check on the wire")
-        << "Command1" << "Text3" << "01dop100" << framesOf(toggle(4))
-        << QStringList{"33", "85", "33", "85"};
+        << "Command1"
+        << "Text3"
+        << "01dop100" << framesOf(toggle(4)) << QStringList{"33", "85", "33", "85"};
     QTest::newRow("toggle, empty ON text")
-        << "Command1" << "Text2" << ""
+        << "Command1"
+        << "Text2"
+        << ""
         << QList<QByteArray>{fromHex("01 20 04"), Frames::secondGenerationFrame(u"01DOP100"),
                              fromHex("01 20 04")}
         << QStringList{"32", "85", "32"};
     // The pass of sixteen and the first command of the next pass.
-    QTest::newRow("running light") << "Command2" << "" << "" << framesOf(runningLight(17))
-                                   << QStringList{"85", "84", "86", "84", "88", "84", "92", "84",
-                                                  "85", "84", "86", "84", "88", "84", "92", "84",
-                                                  "85"};
+    QTest::newRow("running light")
+        << "Command2"
+        << ""
+        << "" << framesOf(runningLight(17))
+        << QStringList{"85", "84", "86", "84", "88", "84", "92", "84", "85",
+                       "84", "86", "84", "88", "84", "92", "84", "85"};
     QTest::newRow("running light, empty prefix")
-        << "Command2" << "Text5" << ""
+        << "Command2"
+        << "Text5"
+        << ""
         << QList<QByteArray>{fromHex("01 30 31 61 04"), fromHex("01 30 30 60 04"),
                              fromHex("01 30 32 62 04"), fromHex("01 30 30 60 04")}
         << QStringList{"97", "96", "98", "96"};
@@ -385,13 +394,14 @@ void TestDio::aPatternClickDuringAPatternRestartsAtOnce_data()
     QTest::addColumn<QStringList>("firstCommands");
     QTest::addColumn<QStringList>("secondCommands");
 
-    QTest::newRow("light stops, toggle starts")
-        << "Command2" << "Command1" << runningLight(3) << toggle(3);
-    QTest::newRow("toggle stops, light starts")
-        << "Command1" << "Command2" << toggle(3) << runningLight(3);
-    QTest::newRow("toggle starts over") << "Command1" << "Command1" << toggle(3) << toggle(3);
-    QTest::newRow("light starts over")
-        << "Command2" << "Command2" << runningLight(3) << runningLight(3);
+    QTest::newRow("light stops, toggle starts") << "Command2"
+                                                << "Command1" << runningLight(3) << toggle(3);
+    QTest::newRow("toggle stops, light starts") << "Command1"
+                                                << "Command2" << toggle(3) << runningLight(3);
+    QTest::newRow("toggle starts over") << "Command1"
+                                        << "Command1" << toggle(3) << toggle(3);
+    QTest::newRow("light starts over") << "Command2"
+                                       << "Command2" << runningLight(3) << runningLight(3);
 }
 
 void TestDio::aPatternClickDuringAPatternRestartsAtOnce()
@@ -446,7 +456,8 @@ void TestDio::tenThousandAlternatingClicksKeepTheStackBounded()
     // only its last click's pattern starts; then it runs on.
     const auto burst = [&](int from, int to) {
         for (int i = from; i < to; ++i)
-            QMetaObject::invokeMethod(buttons[i % 2], &QAbstractButton::click, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(buttons[i % 2], &QAbstractButton::click,
+                                      Qt::QueuedConnection);
     };
     bool first = false, second = false;
     QVERIFY(runPattern(form, QStringLiteral("Command1"), [&] {
@@ -539,8 +550,9 @@ void TestDio::failedSwitchWarnsThenReportsTheRefusalOnceAndStops()
     QVERIFY2(form.isVisible(), "the pattern stops by itself, before the window is closed");
 
     QTest::qWait(600);
-    QCOMPARE(m_boxes->seen, (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
-                                         QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
+    QCOMPARE(m_boxes->seen,
+             (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
+                          QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
     QCOMPARE(frames(*m_com1), framesOf(toggle(2)));
     QCOMPARE(box(form, QStringLiteral("Text4"))->text(), QStringLiteral("85"));
 }

@@ -93,9 +93,9 @@ void TestMemory::layout()
     memory::Form1 form(kQuenby);
     const QStringList differences = layoutDifferences(&form, {416, 268}, kMemoryLayout);
     QVERIFY2(differences.isEmpty(), qPrintable(differences.join(u'\n')));
-    QCOMPARE(tabOrder(&form), QStringList({"Command1", "Text2", "Text3", "Command2", "optCom(1)",
-                                           "optCom(0)", "Text4", "Text5", "Text6", "Command3",
-                                           "Command4", "Text1"}));
+    QCOMPARE(tabOrder(&form),
+             QStringList({"Command1", "Text2", "Text3", "Command2", "optCom(1)", "optCom(0)",
+                          "Text4", "Text5", "Text6", "Command3", "Command4", "Text1"}));
     const QStringList texts{box(form, "Text2")->text(), box(form, "Text3")->text(),
                             box(form, "Text5")->text()};
     QCOMPARE(texts, QStringList({"FFTO0130202", "01ZW00ABCDEFGH", "01ZR0008"}));
@@ -109,18 +109,30 @@ void TestMemory::rowsSendTheirFrameAndShowItsCheck_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("text4");
 
-    QTest::newRow("factory setting") << "Command1" << "Text2" << QString()
-                                     << fromHex("01 46 46 54 4F 30 31 33 30 32 30 32 27 04") << "39";
-    QTest::newRow("memory write") << "Command4" << "Text3" << QString()
-                                  << fromHex("01 30 31 5A 57 30 30 41 42 43 44 45 46 47 48 36 04") << "54";
-    QTest::newRow("memory read") << "Command2" << "Text5" << QString()
+    QTest::newRow("factory setting")
+        << "Command1"
+        << "Text2" << QString() << fromHex("01 46 46 54 4F 30 31 33 30 32 30 32 27 04") << "39";
+    QTest::newRow("memory write") << "Command4"
+                                  << "Text3" << QString()
+                                  << fromHex("01 30 31 5A 57 30 30 41 42 43 44 45 46 47 48 36 04")
+                                  << "54";
+    QTest::newRow("memory read") << "Command2"
+                                 << "Text5" << QString()
                                  << fromHex("01 30 31 5A 52 30 30 30 38 55 04") << "85";
     QTest::newRow("lower-case read shows the check on the wire")
-        << "Command2" << "Text5" << "01zr0008" << fromHex("01 30 31 5A 52 30 30 30 38 55 04") << "85";
-    QTest::newRow("four lower-case letters") << "Command1" << "Text2" << "ffto0130202"
-                                             << fromHex("01 46 46 54 4F 30 31 33 30 32 30 32 27 04") << "39";
-    QTest::newRow("empty write box") << "Command4" << "Text3" << "" << fromHex("01 20 04") << "32";
-    QTest::newRow("empty factory box") << "Command1" << "Text2" << "" << fromHex("01 20 04") << "32";
+        << "Command2"
+        << "Text5"
+        << "01zr0008" << fromHex("01 30 31 5A 52 30 30 30 38 55 04") << "85";
+    QTest::newRow("four lower-case letters")
+        << "Command1"
+        << "Text2"
+        << "ffto0130202" << fromHex("01 46 46 54 4F 30 31 33 30 32 30 32 27 04") << "39";
+    QTest::newRow("empty write box") << "Command4"
+                                     << "Text3"
+                                     << "" << fromHex("01 20 04") << "32";
+    QTest::newRow("empty factory box") << "Command1"
+                                       << "Text2"
+                                       << "" << fromHex("01 20 04") << "32";
 }
 
 void TestMemory::rowsSendTheirFrameAndShowItsCheck()
@@ -158,9 +170,9 @@ void TestMemory::readClickedDuringTheWriteWaitGoesOutAtOnce()
         click(form, QStringLiteral("Command2"));
         readReturned = true;
     });
-    const auto writeWait = connect(form.findChild<QPushButton *>(QStringLiteral("Command4")),
-                                   &QPushButton::clicked, &form,
-                                   [&] { writeWaitEnded = m_com1->elapsedMs(); });
+    const auto writeWait =
+        connect(form.findChild<QPushButton *>(QStringLiteral("Command4")), &QPushButton::clicked,
+                &form, [&] { writeWaitEnded = m_com1->elapsedMs(); });
     click(form, QStringLiteral("Command4"));
     disconnect(writeWait);
 
@@ -177,9 +189,12 @@ void TestMemory::repliesShowDuringTheWaitOnly_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("shownWhenItReturns");
-    QTest::newRow("write waits") << "Command4" << "OK";
-    QTest::newRow("read waits") << "Command2" << "OK";
-    QTest::newRow("factory setting does not") << "Command1" << "";
+    QTest::newRow("write waits") << "Command4"
+                                 << "OK";
+    QTest::newRow("read waits") << "Command2"
+                                << "OK";
+    QTest::newRow("factory setting does not") << "Command1"
+                                              << "";
 }
 
 void TestMemory::repliesShowDuringTheWaitOnly()

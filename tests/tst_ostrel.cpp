@@ -1,5 +1,5 @@
-#include "form1.h"
 #include "expectedlayouts.h"
+#include "form1.h"
 #include "frames.h"
 #include "modalboxes.h"
 #include "module1.h"
@@ -142,9 +142,9 @@ void TestOstrel::layout()
         const bool isGroupBox = qobject_cast<const QGroupBox *>(widget);
         captions << widget->property(isGroupBox ? "title" : "text").toString();
     }
-    QCOMPARE(captions, QStringList({"请挑选端口", "COM1", "COM2", "反回结果显示：",
-                                    "命令输入字符：", "输入值ASCII：", "输入地址值ASCII：", "发送",
-                                    "发送"}));
+    QCOMPARE(captions,
+             QStringList({"请挑选端口", "COM1", "COM2", "反回结果显示：", "命令输入字符：",
+                          "输入值ASCII：", "输入地址值ASCII：", "发送", "发送"}));
     QCOMPARE(form.findChildren<QPushButton *>().size(), 2); // no End button
 }
 
@@ -169,8 +169,8 @@ void TestOstrel::framesOnTheWire_data()
     row("address 0, value 255", "0", "", "255", "01 00 00 02 FF 03 00 04", "0");
     row("address 255, value 0", "255", "x", "0", "01 FF 00 02 78 00 03 78 04", "120");
     row("blanks and leading zeros", " 007 ", "", "\t042", "01 07 00 02 2A 03 00 04", "0");
-    row("full-width digits and blank", u"\u3000１２"_qs, "", u"２５５"_qs, "01 0C 00 02 FF 03 00 04",
-        "0");
+    row("full-width digits and blank", u"\u3000１２"_qs, "", u"２５５"_qs,
+        "01 0C 00 02 FF 03 00 04", "0");
     row("double-byte data, trail byte counts", "1", u"中"_qs, "0", "01 01 00 02 D6 D0 00 03 50 04",
         "80");
     row("single-byte Latin-1 data", "1", u"é"_qs, "0", "01 01 00 02 E9 00 03 69 04", "105");

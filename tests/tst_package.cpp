@@ -46,9 +46,11 @@ void TestPackage::initTestCase()
 {
     QVERIFY(m_scratch.isValid());
     int status = 0;
-    const QString output = run(QStringLiteral("cpack"),
-                               {QStringLiteral("--config"), QStringLiteral(BUILD_DIR "/CPackConfig.cmake"),
-                                QStringLiteral("-B"), m_scratch.path()}, &status);
+    const QString output =
+        run(QStringLiteral("cpack"),
+            {QStringLiteral("--config"), QStringLiteral(BUILD_DIR "/CPackConfig.cmake"),
+             QStringLiteral("-B"), m_scratch.path()},
+            &status);
     QVERIFY2(status == 0, qPrintable(output));
     const QStringList debs = QDir(m_scratch.path()).entryList({QStringLiteral("*.deb")});
     QCOMPARE(debs.size(), 1);
@@ -65,8 +67,10 @@ void TestPackage::programs()
     const QDir entries(m_root + QStringLiteral("/usr/share/applications"));
     const QStringList files = entries.entryList({QStringLiteral("*.desktop")});
     QVERIFY(!files.isEmpty());
-    const QMap<QString, int> startPorts{{QStringLiteral("ostrel"), 2}, {QStringLiteral("marlo"), 2},
-                                        {QStringLiteral("dunwell"), 1}, {QStringLiteral("quenby"), 1},
+    const QMap<QString, int> startPorts{{QStringLiteral("ostrel"), 2},
+                                        {QStringLiteral("marlo"), 2},
+                                        {QStringLiteral("dunwell"), 1},
+                                        {QStringLiteral("quenby"), 1},
                                         {QStringLiteral("tamsin"), 2}};
     for (const QString &file : files) {
         const QString name = QFileInfo(file).completeBaseName();
@@ -77,9 +81,9 @@ void TestPackage::programs()
 
 void TestPackage::controlFields()
 {
-    const QString fields = run(QStringLiteral("dpkg-deb"),
-                               {QStringLiteral("-f"), m_deb, QStringLiteral("Version"),
-                                QStringLiteral("Depends")});
+    const QString fields =
+        run(QStringLiteral("dpkg-deb"),
+            {QStringLiteral("-f"), m_deb, QStringLiteral("Version"), QStringLiteral("Depends")});
     QVERIFY2(fields.contains(QStringLiteral("Version: 1.00\n")), qPrintable(fields));
     for (const char *dependency : {"fonts-arphic-uming", "libqt6serialport6", "libqt6widgets6"})
         QVERIFY2(fields.contains(QLatin1StringView(dependency)), qPrintable(fields));
@@ -88,7 +92,8 @@ void TestPackage::controlFields()
 void TestPackage::everyProgramHasAValidDesktopEntryAndAnIcon()
 {
     QFETCH(QString, name);
-    const QString entry = m_root + QStringLiteral("/usr/share/applications/") + name + QStringLiteral(".desktop");
+    const QString entry =
+        m_root + QStringLiteral("/usr/share/applications/") + name + QStringLiteral(".desktop");
     int status = 0;
     const QString complaints = run(QStringLiteral("desktop-file-validate"), {entry}, &status);
     QVERIFY2(status == 0 && complaints.isEmpty(), qPrintable(complaints));
@@ -118,12 +123,15 @@ void TestPackage::everyProgramStartsFromTheUnpackedPackage()
 
     // Up and running means holding its start-up port. Trying to open the port
     // here would race the program for it; its lock file tells without touching it.
-    const QString lock = QStringLiteral("/var/lock/LCK..") + startDevice.path().mid(5).replace(u'/', u'_');
-    QVERIFY(QTest::qWaitFor([&] {
-        QFile file(lock);
-        return file.open(QIODevice::ReadOnly)
-               && file.readLine().trimmed().toLongLong() == program.processId();
-    }, 10000));
+    const QString lock =
+        QStringLiteral("/var/lock/LCK..") + startDevice.path().mid(5).replace(u'/', u'_');
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            QFile file(lock);
+            return file.open(QIODevice::ReadOnly)
+                   && file.readLine().trimmed().toLongLong() == program.processId();
+        },
+        10000));
     QCOMPARE(program.state(), QProcess::Running);
     program.terminate();
     QVERIFY(program.waitForFinished(5000));

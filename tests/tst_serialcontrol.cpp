@@ -50,9 +50,12 @@ void TestSerialControl::mapsPortNumbersToDevices_data()
 
     QTest::newRow("COM1 default") << 1 << QByteArray() << QByteArray() << "/dev/ttyS0";
     QTest::newRow("COM2 default") << 2 << QByteArray() << QByteArray() << "/dev/ttyS1";
-    QTest::newRow("COM1 mapped") << 1 << QByteArray("/dev/ttyUSB0") << QByteArray() << "/dev/ttyUSB0";
-    QTest::newRow("COM2 mapped") << 2 << QByteArray("/dev/ttyUSB0") << QByteArray("/dev/pts/7") << "/dev/pts/7";
-    QTest::newRow("other port's mapping ignored") << 2 << QByteArray("/dev/pts/3") << QByteArray() << "/dev/ttyS1";
+    QTest::newRow("COM1 mapped") << 1 << QByteArray("/dev/ttyUSB0") << QByteArray()
+                                 << "/dev/ttyUSB0";
+    QTest::newRow("COM2 mapped") << 2 << QByteArray("/dev/ttyUSB0") << QByteArray("/dev/pts/7")
+                                 << "/dev/pts/7";
+    QTest::newRow("other port's mapping ignored")
+        << 2 << QByteArray("/dev/pts/3") << QByteArray() << "/dev/ttyS1";
 }
 
 void TestSerialControl::mapsPortNumbersToDevices()

@@ -49,22 +49,32 @@ const QMap<QString, Console> &consoles()
 {
     static const QMap<QString, Console> all = [] {
         QMap<QString, Console> map;
-        const Console memory{{}, 1, 16, true, false, &kMemoryLayout,
+        const Console memory{{},
+                             1,
+                             16,
+                             true,
+                             false,
+                             &kMemoryLayout,
                              {{"Command1", frame2("FFTO0130202"), QStringLiteral("39")},
                               {"Command4", frame2("01ZW00ABCDEFGH"), QStringLiteral("54")},
                               {"Command2", frame2("01ZR0008"), QStringLiteral("85")}},
                              {{{{"Text5", QStringLiteral("01zr0008")}},
                                {"Command2", frame2("01ZR0008"), QStringLiteral("85")}}}};
-        const Console ostrel{QStringLiteral(OSTREL_PATH), 2, 10, false, false, &kOstrelLayout,
-                             // Every box starts empty, and an empty number is no number.
-                             {{"Command1", {}, {}, QStringLiteral("地址值必须是0到255之间的整数！")},
-                              {"Command2", {}, {}, QStringLiteral("输入值必须是0到255之间的整数！")}},
-                             {{{{"Text5", QStringLiteral("1")},
-                                {"Text2", QStringLiteral("01DOP1FF")},
-                                {"Text3", QStringLiteral("0")}},
-                               {"Command1", Frames::firstGenerationFrame(1, u"01DOP1FF", 0),
-                                QStringLiteral("1")}},
-                              {{{"Text3", QStringLiteral("65")}}, {"Command2", "A", {}}}}};
+        const Console ostrel{
+            QStringLiteral(OSTREL_PATH),
+            2,
+            10,
+            false,
+            false,
+            &kOstrelLayout,
+            // Every box starts empty, and an empty number is no number.
+            {{"Command1", {}, {}, QStringLiteral("地址值必须是0到255之间的整数！")},
+             {"Command2", {}, {}, QStringLiteral("输入值必须是0到255之间的整数！")}},
+            {{{{"Text5", QStringLiteral("1")},
+               {"Text2", QStringLiteral("01DOP1FF")},
+               {"Text3", QStringLiteral("0")}},
+              {"Command1", Frames::firstGenerationFrame(1, u"01DOP1FF", 0), QStringLiteral("1")}},
+             {{{"Text3", QStringLiteral("65")}}, {"Command2", "A", {}}}}};
         map.insert(QStringLiteral("ostrel"), ostrel);
         const auto checks = [](std::initializer_list<const char *> commands) {
             QStringList values;
@@ -72,7 +82,12 @@ const QMap<QString, Console> &consoles()
                 values << QString::number(Frames::checkCharCode(QString::fromLatin1(command)));
             return values.join(u'|');
         };
-        Console marlo{QStringLiteral(MARLO_PATH), 2, 16, true, true, &kDioLayout,
+        Console marlo{QStringLiteral(MARLO_PATH),
+                      2,
+                      16,
+                      true,
+                      true,
+                      &kDioLayout,
                       {{"Command1", frame2("01DOP1FF") + frame2("01DOP100"),
                         checks({"01DOP1FF", "01DOP100"})},
                        {"Command2", frame2("01DOP001") + frame2("01DOP000"),
@@ -226,12 +241,14 @@ void TestAcceptance::startsOnItsPortWithItsOptionShown()
     // A window just mapped may not be painted yet: look until the options differ.
     int com1Ink = 0;
     int com2Ink = 0;
-    (void)QTest::qWaitFor([&] {
-        const QImage picture = m_x->grab(window);
-        com1Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(0)"));
-        com2Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(1)"));
-        return com1Ink != com2Ink;
-    }, 5000);
+    (void)QTest::qWaitFor(
+        [&] {
+            const QImage picture = m_x->grab(window);
+            com1Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(0)"));
+            com2Ink = indicatorInk(picture, clientRect(*console.layout, "optCom(1)"));
+            return com1Ink != com2Ink;
+        },
+        5000);
     QVERIFY2(console.startPort == 1 ? com1Ink > com2Ink : com2Ink > com1Ink,
              qPrintable(QStringLiteral("COM1 %1, COM2 %2 dark pixels").arg(com1Ink).arg(com2Ink)));
 
@@ -269,7 +286,8 @@ void TestAcceptance::verifySend(qulonglong window, const Console &console, const
     const QString text4Before = m_x->copyFrom(window, at(console, "Text4"));
     m_x->click(window, at(console, send.button));
     if (!send.warning.isEmpty()) {
-        const qulonglong warning = m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
+        const qulonglong warning =
+            m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
         QVERIFY2(warning, send.button);
         m_x->keyTo(warning, QStringLiteral("Return"));
         QVERIFY(!line.waitForBytes(1, 200));
@@ -278,15 +296,19 @@ void TestAcceptance::verifySend(qulonglong window, const Console &console, const
     }
     if (console.endless) {
         // The pattern that ran before may still have had a command on its way.
-        QVERIFY2(QTest::qWaitFor([&] { return line.waitForBytes(1, 10) && line.received().contains(send.frame); }, 5000),
-                 qPrintable(line.received().toHex(' ')));
+        QVERIFY2(
+            QTest::qWaitFor(
+                [&] { return line.waitForBytes(1, 10) && line.received().contains(send.frame); },
+                5000),
+            qPrintable(line.received().toHex(' ')));
     } else {
         QVERIFY2(line.waitForBytes(send.frame.size()), send.button);
         QCOMPARE(line.received(), send.frame);
     }
     const QString text4 = send.text4.isNull() ? text4Before : send.text4;
     const QString shown = m_x->copyFrom(window, at(console, "Text4"));
-    QVERIFY2(text4.split(u'|').contains(shown), qPrintable(shown + QStringLiteral(" not ") + text4));
+    QVERIFY2(text4.split(u'|').contains(shown),
+             qPrintable(shown + QStringLiteral(" not ") + text4));
 }
 
 void TestAcceptance::aTypedCommandGoesOutAsTyped()
@@ -325,7 +347,8 @@ void TestAcceptance::aHeldPortIsReportedBeforeTheWindow()
 
     QVERIFY(m_program.state() == QProcess::NotRunning);
     start(console, m_com1->path(), m_com2->path());
-    const qulonglong warning = m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
+    const qulonglong warning =
+        m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
     QVERIFY(warning);
     QCOMPARE(m_x->waitForWindow(m_program.processId(), QStringLiteral("comm"), 300), 0ull);
     m_x->keyTo(warning, QStringLiteral("Return"));
@@ -350,7 +373,8 @@ void TestAcceptance::aMissingPortIsReportedAtASwitch()
                                                      : start(console, missing, m_com2->path());
     QVERIFY(window);
     m_x->click(window, at(console, console.startPort == 1 ? "optCom(1)" : "optCom(0)"));
-    const qulonglong warning = m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
+    const qulonglong warning =
+        m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"));
     QVERIFY(warning);
     m_x->keyTo(warning, QStringLiteral("Return"));
     QTRY_COMPARE(m_x->waitForWindow(m_program.processId(), QStringLiteral("系统信息"), 100), 0ull);

@@ -26,13 +26,14 @@ XSession::XSession()
     : m_display(freeDisplay())
 {
     m_xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                                          QStringLiteral("tcp"), QStringLiteral("-screen"),
-                                          QStringLiteral("0"), QStringLiteral("1024x768x24")});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {m_display, QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("1024x768x24")});
     m_xvfb.waitForStarted();
     const QString socket = QStringLiteral("/tmp/.X11-unix/X") + m_display.mid(1);
-    (void)QTest::qWaitFor([&] { return QFile::exists(socket) || m_xvfb.state() != QProcess::Running; },
-                    10000);
+    (void)QTest::qWaitFor(
+        [&] { return QFile::exists(socket) || m_xvfb.state() != QProcess::Running; }, 10000);
 }
 
 XSession::~XSession()
@@ -58,12 +59,12 @@ qulonglong XSession::waitForWindow(qint64 pid, const QString &title, int timeout
     qulonglong found = 0;
     (void)QTest::qWaitFor(
         [&] {
-            const QStringList ids = tool(QStringLiteral("xdotool"),
-                                         {QStringLiteral("search"), QStringLiteral("--all"),
-                                          QStringLiteral("--onlyvisible"),
-                                          QStringLiteral("--pid"), QString::number(pid),
-                                          QStringLiteral("--name"), u'^' + title + u'$'})
-                                        .split(u'\n', Qt::SkipEmptyParts);
+            const QStringList ids =
+                tool(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--all"),
+                      QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                      QString::number(pid), QStringLiteral("--name"), u'^' + title + u'$'})
+                    .split(u'\n', Qt::SkipEmptyParts);
             found = ids.isEmpty() ? 0 : ids.last().toULongLong();
             return found != 0;
         },
@@ -87,8 +88,8 @@ void XSession::key(const QString &keys) const
 void XSession::keyTo(qulonglong window, const QString &keys) const
 {
     // Without a window manager the keyboard follows the pointer; give the window the focus.
-    tool(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                                     QString::number(window)});
+    tool(QStringLiteral("xdotool"),
+         {QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(window)});
     key(keys);
 }
 
@@ -105,13 +106,13 @@ void XSession::typeInto(qulonglong window, QPoint at, const QString &text) const
 QString XSession::copyFrom(qulonglong window, QPoint at) const
 {
     // An empty box copies nothing: clear the clipboard first so the last copy does not answer.
-    tool(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                QStringLiteral("printf '' | xclip -selection clipboard")});
+    tool(QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("printf '' | xclip -selection clipboard")});
     click(window, at);
     key(QStringLiteral("ctrl+a"));
     key(QStringLiteral("ctrl+c"));
-    return tool(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                          QStringLiteral("clipboard")});
+    return tool(QStringLiteral("xclip"),
+                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
 }
 
 QImage XSession::grab(qulonglong window) const

@@ -23,19 +23,19 @@ QByteArray joined(const std::vector<Wire> &wire);
 // One step of a fault scenario: when `trigger` holds, `action` runs.
 struct Step {
     enum class Trigger {
-        Next,  // as soon as the step before has run
+        Next, // as soon as the step before has run
         Bytes, // the device of `port` has received at least `count` bytes
         Boxes, // at least `count` warning boxes have come up
     };
     enum class Action {
-        Type,    // `target` box gets `text`
-        Click,   // `target` button, delivered as an event of its own
-        Choose,  // the option of `port`, delivered as an event of its own
-        HangUp,  // the device of `port` goes away
-        Hold,    // another program opens `port`
+        Type, // `target` box gets `text`
+        Click, // `target` button, delivered as an event of its own
+        Choose, // the option of `port`, delivered as an event of its own
+        HangUp, // the device of `port` goes away
+        Hold, // another program opens `port`
         Release, // and lets it go
-        Quiet,   // measures the processor time the idle console takes for a while
-        Close,   // the window's close button, delivered as an event of its own
+        Quiet, // measures the processor time the idle console takes for a while
+        Close, // the window's close button, delivered as an event of its own
     };
     Trigger trigger;
     int device; // Bytes: whose device

@@ -128,8 +128,8 @@ private:
             post(button(), [b = button()] { b->click(); });
             break;
         case Step::Action::Choose: {
-            auto *option
-                = m_form.findChild<QRadioButton *>(QStringLiteral("optCom(%1)").arg(step.port - 1));
+            auto *option =
+                m_form.findChild<QRadioButton *>(QStringLiteral("optCom(%1)").arg(step.port - 1));
             post(option, [option] { option->click(); });
             break;
         }

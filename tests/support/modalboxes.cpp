@@ -24,7 +24,8 @@ void ModalBoxes::answer()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    const QString icon = box->icon() == QMessageBox::Warning ? QString() : QStringLiteral("[not a warning]");
+    const QString icon =
+        box->icon() == QMessageBox::Warning ? QString() : QStringLiteral("[not a warning]");
     seen << box->windowTitle() + icon + u'|' + box->text();
     if (QAbstractButton *ok = box->button(QMessageBox::Ok))
         ok->click();

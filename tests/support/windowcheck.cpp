@@ -15,7 +15,8 @@ QStringList layoutDifferences(QWidget *window, QSize clientArea,
     };
     const auto differ = [&](const QString &what, const auto &actual, const auto &wanted) {
         if (actual != wanted)
-            differences << QStringLiteral("%1: %2 instead of %3").arg(what, toText(actual), toText(wanted));
+            differences
+                << QStringLiteral("%1: %2 instead of %3").arg(what, toText(actual), toText(wanted));
     };
     differ(QStringLiteral("caption"), window->windowTitle(), QStringLiteral("comm"));
     differ(QStringLiteral("size"), window->size(), clientArea);
@@ -42,7 +43,8 @@ QStringList layoutDifferences(QWidget *window, QSize clientArea,
         }
         const QColor text = widget->palette().color(QPalette::Text);
         const bool isText1 = name == QStringLiteral("Text1");
-        differ(name + QStringLiteral(" text colour is pure red"), text == QColor(255, 0, 0), isText1);
+        differ(name + QStringLiteral(" text colour is pure red"), text == QColor(255, 0, 0),
+               isText1);
     }
     return differences;
 }

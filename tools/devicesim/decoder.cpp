@@ -17,7 +17,7 @@ using Frames::STX;
 
 constexpr quint8 kFirstTextByte = 0x20;
 constexpr quint8 kLastCheck = 0x7F;
-constexpr qsizetype kFirstGenerationOverhead = 8;  // SOH address NUL STX ... value ETX check EOT
+constexpr qsizetype kFirstGenerationOverhead = 8; // SOH address NUL STX ... value ETX check EOT
 constexpr qsizetype kSecondGenerationOverhead = 3; // SOH ... check EOT
 
 bool isTextByte(char byte)

@@ -13,9 +13,9 @@ struct Piece {
 
     Kind kind = Noise;
     QByteArray bytes;
-    bool checkOk = false;   // frames only
+    bool checkOk = false; // frames only
     int expectedCheck = -1; // frames only: the check the text calls for
-    QString text;           // the command or data text as the console held it
+    QString text; // the command or data text as the console held it
 
     bool isFrame() const { return kind == FirstGeneration || kind == SecondGeneration; }
     // Frames only: the command text (second generation) or the data text (first).

@@ -17,7 +17,7 @@ public:
     static constexpr char kErased = char(0xFF);
 
     struct Answer {
-        QByteArray reply;                // the bytes to send back, empty for none
+        QByteArray reply; // the bytes to send back, empty for none
         std::optional<int> outputsSetOn; // the port whose outputs the frame set
     };
 

@@ -166,7 +166,7 @@ int main(int argc, char **argv)
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return fail(QStringLiteral("cannot watch for signals: ") + systemError());
-    struct sigaction stopAction {};
+    struct sigaction stopAction { };
     stopAction.sa_handler = onStopSignal;
     ::sigemptyset(&stopAction.sa_mask);
     ::sigaction(SIGINT, &stopAction, nullptr);
