@@ -1,7 +1,6 @@
 #include "consolewindow.h"
-#include "modalboxes.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 #include "windowcheck.h"
 
 #include <QLineEdit>
@@ -66,24 +65,17 @@ private Q_SLOTS:
     void aReplySplitOverTwoReadsShowsTheSecond();
 
 private:
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
 };
 
 void TestConsoleWindow::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestConsoleWindow::cleanup()
 {
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestConsoleWindow::loadOpensTheStartPortAndShowsIt_data()
@@ -103,9 +95,9 @@ void TestConsoleWindow::loadOpensTheStartPortAndShowsIt()
     QVERIFY(window.option(startPort - 1)->isChecked());
     QVERIFY(!window.option(2 - startPort)->isChecked());
     QVERIFY(window.send("x"));
-    PtyDevice &device = startPort == 1 ? *m_com1 : *m_com2;
+    PtyDevice &device = startPort == 1 ? m_ports->com1 : m_ports->com2;
     QVERIFY(device.waitForBytes(1));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestConsoleWindow::loadFailureNamesThePortAndKeepsRunning_data()
@@ -120,12 +112,12 @@ void TestConsoleWindow::loadFailureNamesThePortAndKeepsRunning()
 {
     QFETCH(int, startPort);
     QFETCH(QString, message);
-    QSerialPort holder((startPort == 1 ? m_com1 : m_com2)->path());
+    QSerialPort holder(m_ports->com(startPort).path());
     QVERIFY(holder.open(QIODevice::ReadWrite));
 
     Window window(startPort, ReplyVariant::SecondGeneration);
     window.Form_Load();
-    QCOMPARE(m_boxes->seen, QStringList{message});
+    QCOMPARE(m_ports->boxes.seen, QStringList{message});
     QVERIFY(!window.serialControl().portOpen());
     QVERIFY(window.option(startPort - 1)->isChecked());
 
@@ -133,7 +125,7 @@ void TestConsoleWindow::loadFailureNamesThePortAndKeepsRunning()
     clickOption(window, 2 - startPort);
     QVERIFY(window.serialControl().portOpen());
     QCOMPARE(window.serialControl().commPort(), 3 - startPort);
-    QCOMPARE(m_boxes->seen.size(), 1);
+    QCOMPARE(m_ports->boxes.seen.size(), 1);
 }
 
 void TestConsoleWindow::switchesBothWaysAndReopensTheSamePort()
@@ -149,11 +141,11 @@ void TestConsoleWindow::switchesBothWaysAndReopensTheSamePort()
     clickOption(window, 0);
     QVERIFY(window.send("1"));
 
-    QVERIFY(m_com1->waitForBytes(2));
-    QVERIFY(m_com2->waitForBytes(1));
-    QCOMPARE(m_com1->received(), QByteArray("11"));
-    QCOMPARE(m_com2->received(), QByteArray("2"));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QVERIFY(m_ports->com1.waitForBytes(2));
+    QVERIFY(m_ports->com2.waitForBytes(1));
+    QCOMPARE(m_ports->com1.received(), QByteArray("11"));
+    QCOMPARE(m_ports->com2.received(), QByteArray("2"));
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestConsoleWindow::failedSwitchWarnsAndRefusesSends()
@@ -167,10 +159,10 @@ void TestConsoleWindow::failedSwitchWarnsAndRefusesSends()
     QVERIFY(window.option(1)->isChecked());
     QVERIFY(!window.serialControl().portOpen());
     QVERIFY(!window.send("x"));
-    QCOMPARE(m_boxes->seen,
+    QCOMPARE(m_ports->boxes.seen,
              (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
                           QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
-    QVERIFY(!m_com1->waitForBytes(1, 100));
+    QVERIFY(!m_ports->com1.waitForBytes(1, 100));
 }
 
 void TestConsoleWindow::lostPortIsReportedOnce()
@@ -180,22 +172,22 @@ void TestConsoleWindow::lostPortIsReportedOnce()
     window.show();
     const auto operation = window.beginOperation();
 
-    m_com2->hangUp();
-    QTRY_COMPARE(m_boxes->seen, QStringList{QStringLiteral("系统信息|串行端口2已断开！")});
+    m_ports->com2.hangUp();
+    QTRY_COMPARE(m_ports->boxes.seen, QStringList{QStringLiteral("系统信息|串行端口2已断开！")});
     // The pattern or frame that was running when the port went away stops quietly.
     QVERIFY(!window.send("x", operation));
     QTest::qWait(300);
-    QCOMPARE(m_boxes->seen.size(), 1);
+    QCOMPARE(m_ports->boxes.seen.size(), 1);
 }
 
 void TestConsoleWindow::sendAfterALossInAnEarlierClickIsReported()
 {
     Window window(2, ReplyVariant::SecondGeneration);
     window.Form_Load();
-    m_com2->hangUp();
-    QTRY_COMPARE(m_boxes->seen.size(), 1);
+    m_ports->com2.hangUp();
+    QTRY_COMPARE(m_ports->boxes.seen.size(), 1);
     QVERIFY(!window.send("x"));
-    QCOMPARE(m_boxes->texts().last(), QStringLiteral("串行端口2未打开，命令未发送！"));
+    QCOMPARE(m_ports->boxes.texts().last(), QStringLiteral("串行端口2未打开，命令未发送！"));
 }
 
 void TestConsoleWindow::unloadClosesThePort()
@@ -206,9 +198,9 @@ void TestConsoleWindow::unloadClosesThePort()
     QVERIFY(window->send(QByteArray(2000, 'z')));
     window->close();
     QVERIFY(!window->serialControl().portOpen());
-    QSerialPort other(m_com1->path());
+    QSerialPort other(m_ports->com1.path());
     QVERIFY(other.open(QIODevice::ReadWrite));
-    QVERIFY(m_com1->waitForBytes(2000));
+    QVERIFY(m_ports->com1.waitForBytes(2000));
 }
 
 void TestConsoleWindow::repliesReplaceText1AndText6_data()
@@ -246,7 +238,7 @@ void TestConsoleWindow::repliesReplaceText1AndText6()
     Window window(1, variant);
     window.Form_Load();
     window.text("Text1")->setText(QStringLiteral("earlier reply"));
-    m_com1->write(reply);
+    m_ports->com1.write(reply);
     QTRY_COMPARE(window.text("Text6")->text(), text6);
     QCOMPARE(window.text("Text1")->text(), text1);
 }
@@ -276,9 +268,9 @@ void TestConsoleWindow::aReplySplitOverTwoReadsShowsTheSecond()
 {
     Window window(1, ReplyVariant::SecondGeneration);
     window.Form_Load();
-    m_com1->write("OK1");
+    m_ports->com1.write("OK1");
     QTRY_COMPARE(window.text("Text1")->text(), QStringLiteral("OK1"));
-    m_com1->write("23");
+    m_ports->com1.write("23");
     QTRY_COMPARE(window.text("Text1")->text(), QStringLiteral("23"));
     QCOMPARE(window.text("Text6")->text(), QStringLiteral("33"));
 }

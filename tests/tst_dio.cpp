@@ -3,9 +3,8 @@
 #include "expectedlayouts.h"
 #include "form1.h"
 #include "frames.h"
-#include "modalboxes.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 #include "windowcheck.h"
 
 #include <QElapsedTimer>
@@ -35,34 +34,7 @@ void click(QWidget &form, const QString &name)
     QTest::mouseClick(button(form, name), Qt::LeftButton);
 }
 
-struct Arrival {
-    qint64 atMs;
-    QByteArray frame;
-};
-
-// The complete frames the device has received, split at EOT, each with the
-// time its last byte arrived.
-QList<Arrival> arrivals(const PtyDevice &device)
-{
-    QList<Arrival> out;
-    QByteArray pending;
-    for (const PtyDevice::Chunk &chunk : device.chunks()) {
-        for (const char byte : chunk.bytes) {
-            pending += byte;
-            if (byte == Frames::EOT)
-                out.append({chunk.atMs, std::exchange(pending, {})});
-        }
-    }
-    return out;
-}
-
-QList<QByteArray> frames(const PtyDevice &device)
-{
-    QList<QByteArray> out;
-    for (const Arrival &arrival : arrivals(device))
-        out << arrival.frame;
-    return out;
-}
+using Arrival = PtyDevice::Arrival;
 
 QList<QByteArray> framesOf(const QStringList &commands)
 {
@@ -134,7 +106,7 @@ bool runPattern(QWidget &form, const QString &buttonName, const std::function<bo
 
 bool runUntilFrames(QWidget &form, const QString &buttonName, PtyDevice &device, int count)
 {
-    return runPattern(form, buttonName, [&] { return arrivals(device).size() >= count; });
+    return runPattern(form, buttonName, [&] { return device.arrivals().size() >= count; });
 }
 
 // The deepest and the shallowest stack frame any click of the form's pattern
@@ -223,24 +195,17 @@ private Q_SLOTS:
     void closingTheWindowEndsThePatternAndTheProgram();
 
 private:
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
 };
 
 void TestDio::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestDio::cleanup()
 {
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestDio::layout()
@@ -278,18 +243,18 @@ void TestDio::eachProgramOpensItsPort_data()
 void TestDio::eachProgramOpensItsPort()
 {
     QFETCH(bool, isDunwell);
-    PtyDevice &device = isDunwell ? *m_com1 : *m_com2;
-    PtyDevice &other = isDunwell ? *m_com2 : *m_com1;
+    PtyDevice &device = isDunwell ? m_ports->com1 : m_ports->com2;
+    PtyDevice &other = isDunwell ? m_ports->com2 : m_ports->com1;
 
     dio::Form1 form(isDunwell ? kDunwell : kMarlo);
     form.Form_Load();
     form.show();
     QCOMPARE(form.serialControl().commPort(), isDunwell ? 1 : 2);
     QVERIFY(runUntilFrames(form, QStringLiteral("Command1"), device, 1));
-    QCOMPARE(frames(device), framesOf({"01DOP1FF"}));
+    QCOMPARE(device.frames(), framesOf({"01DOP1FF"}));
     QVERIFY(!other.waitForBytes(1, 50));
     QVERIFY(!form.serialControl().portOpen());
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestDio::patternsSendTheirCommandsEvery200Ms_data()
@@ -347,12 +312,12 @@ void TestDio::patternsSendTheirCommandsEvery200Ms()
         QTest::keyClicks(box(form, textBox), typed);
     }
     Text4Values shown(form);
-    const qint64 clickedAt = m_com2->elapsedMs();
-    QVERIFY(runUntilFrames(form, button, *m_com2, int(sent.size())));
+    const qint64 clickedAt = m_ports->com2.elapsedMs();
+    QVERIFY(runUntilFrames(form, button, m_ports->com2, int(sent.size())));
 
-    QCOMPARE(frames(*m_com2), sent);
+    QCOMPARE(m_ports->com2.frames(), sent);
     QCOMPARE(shown, text4);
-    const QList<Arrival> got = arrivals(*m_com2);
+    const QList<Arrival> got = m_ports->com2.arrivals();
     QVERIFY2(got.front().atMs - clickedAt < 50, "the first command goes out at the click");
     // Arrival times carry the test's own reading delays, a few ms each under load.
     for (qsizetype i = 1; i < got.size(); ++i) {
@@ -364,7 +329,7 @@ void TestDio::patternsSendTheirCommandsEvery200Ms()
         const double mean = double(got.back().atMs - got.front().atMs) / double(got.size() - 1);
         QVERIFY2(mean >= 195, qPrintable(QStringLiteral("mean interval %1 ms").arg(mean)));
     }
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestDio::prefixEditTakesEffectAtTheNextCommand()
@@ -374,7 +339,7 @@ void TestDio::prefixEditTakesEffectAtTheNextCommand()
     form.show();
     bool edited = false;
     QVERIFY(runPattern(form, QStringLiteral("Command2"), [&] {
-        const qsizetype count = arrivals(*m_com2).size();
+        const qsizetype count = m_ports->com2.arrivals().size();
         if (count == 5 && !edited) { // in the wait after 01DOP004
             QLineEdit *prefix = box(form, QStringLiteral("Text5"));
             prefix->selectAll();
@@ -383,7 +348,7 @@ void TestDio::prefixEditTakesEffectAtTheNextCommand()
         }
         return count >= 9;
     }));
-    QCOMPARE(frames(*m_com2), framesOf({"01DOP001", "01DOP000", "01DOP002", "01DOP000", "01DOP004",
+    QCOMPARE(m_ports->com2.frames(), framesOf({"01DOP001", "01DOP000", "01DOP002", "01DOP000", "01DOP004",
                                         "01DOP100", "01DOP108", "01DOP100", "01DOP110"}));
 }
 
@@ -418,15 +383,15 @@ void TestDio::aPatternClickDuringAPatternRestartsAtOnce()
     qint64 clickedAt = -1;
     bool posted = false;
     QVERIFY(runPattern(form, first, [&] {
-        const QList<Arrival> got = arrivals(*m_com2);
+        const QList<Arrival> got = m_ports->com2.arrivals();
         // 20 ms into the wait after the third command: 180 ms of it are left.
         // The click comes as an event of its own, as the operator's would.
-        if (!posted && got.size() == 3 && m_com2->elapsedMs() - got.back().atMs >= 20) {
+        if (!posted && got.size() == 3 && m_ports->com2.elapsedMs() - got.back().atMs >= 20) {
             posted = true;
             QMetaObject::invokeMethod(
                 &form,
                 [&] {
-                    clickedAt = m_com2->elapsedMs();
+                    clickedAt = m_ports->com2.elapsedMs();
                     click(form, second);
                 },
                 Qt::QueuedConnection);
@@ -434,8 +399,8 @@ void TestDio::aPatternClickDuringAPatternRestartsAtOnce()
         return got.size() >= 6;
     }));
 
-    QCOMPARE(frames(*m_com2), framesOf(firstCommands + secondCommands));
-    const QList<Arrival> got = arrivals(*m_com2);
+    QCOMPARE(m_ports->com2.frames(), framesOf(firstCommands + secondCommands));
+    const QList<Arrival> got = m_ports->com2.arrivals();
     QVERIFY2(got[3].atMs - clickedAt < 50, "the clicked pattern starts at once");
     QVERIFY(got[4].atMs - got[3].atMs >= 150);
     QCOMPARE(box(form, QStringLiteral("Text4"))->text(),
@@ -461,7 +426,7 @@ void TestDio::tenThousandAlternatingClicksKeepTheStackBounded()
     };
     bool first = false, second = false;
     QVERIFY(runPattern(form, QStringLiteral("Command1"), [&] {
-        const qsizetype count = arrivals(*m_com2).size();
+        const qsizetype count = m_ports->com2.arrivals().size();
         if (count == 1 && !first) {
             burst(1, 5001); // ends with Command1: the toggle over again
             first = true;
@@ -475,8 +440,8 @@ void TestDio::tenThousandAlternatingClicksKeepTheStackBounded()
     QCOMPARE(depth.clicks, 10000);
     QVERIFY2(depth.span() < 64 * 1024,
              qPrintable(QStringLiteral("clicks spread over %1 bytes of stack").arg(depth.span())));
-    QCOMPARE(frames(*m_com2), framesOf(QStringList{"01DOP1FF"} + toggle(3) + runningLight(3)));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->com2.frames(), framesOf(QStringList{"01DOP1FF"} + toggle(3) + runningLight(3)));
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestDio::repliesShowWithinMillisecondsAndTheWaitSleeps()
@@ -486,15 +451,15 @@ void TestDio::repliesShowWithinMillisecondsAndTheWaitSleeps()
     form.show();
     qint64 repliedAt = -1, shownAt = -1;
     QObject::connect(box(form, QStringLiteral("Text1")), &QLineEdit::textChanged, &form,
-                     [&] { shownAt = m_com2->elapsedMs(); });
+                     [&] { shownAt = m_ports->com2.elapsedMs(); });
     const double cpuBefore = cpuMs();
     QElapsedTimer wall;
     wall.start();
     QVERIFY(runPattern(form, QStringLiteral("Command1"), [&] {
-        const qsizetype count = arrivals(*m_com2).size();
+        const qsizetype count = m_ports->com2.arrivals().size();
         if (count == 2 && repliedAt < 0) {
-            repliedAt = m_com2->elapsedMs();
-            m_com2->write("OK");
+            repliedAt = m_ports->com2.elapsedMs();
+            m_ports->com2.write("OK");
         }
         return count >= 6;
     }));
@@ -516,18 +481,18 @@ void TestDio::portSwitchSendsTheNextCommandToTheNewPort()
     form.show();
     bool switched = false;
     QVERIFY(runPattern(form, QStringLiteral("Command1"), [&] {
-        if (arrivals(*m_com1).size() == 2 && !switched) {
+        if (m_ports->com1.arrivals().size() == 2 && !switched) {
             clickOption(form.findChild<QRadioButton *>(QStringLiteral("optCom(1)")));
             switched = true;
         }
-        return arrivals(*m_com2).size() >= 3;
+        return m_ports->com2.arrivals().size() >= 3;
     }));
 
-    QCOMPARE(frames(*m_com1), framesOf(toggle(2)));
-    QCOMPARE(frames(*m_com2), framesOf(toggle(3))); // the cycle goes on where it stood
-    const qint64 gap = arrivals(*m_com2).front().atMs - arrivals(*m_com1).back().atMs;
+    QCOMPARE(m_ports->com1.frames(), framesOf(toggle(2)));
+    QCOMPARE(m_ports->com2.frames(), framesOf(toggle(3))); // the cycle goes on where it stood
+    const qint64 gap = m_ports->com2.arrivals().front().atMs - m_ports->com1.arrivals().back().atMs;
     QVERIFY2(gap >= 150 && gap < 300, qPrintable(QString::number(gap)));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestDio::failedSwitchWarnsThenReportsTheRefusalOnceAndStops()
@@ -540,7 +505,7 @@ void TestDio::failedSwitchWarnsThenReportsTheRefusalOnceAndStops()
     QVERIFY(!runPattern(
         form, QStringLiteral("Command1"),
         [&] {
-            if (arrivals(*m_com1).size() == 2 && !switched) {
+            if (m_ports->com1.arrivals().size() == 2 && !switched) {
                 clickOption(form.findChild<QRadioButton *>(QStringLiteral("optCom(1)")));
                 switched = true;
             }
@@ -550,10 +515,10 @@ void TestDio::failedSwitchWarnsThenReportsTheRefusalOnceAndStops()
     QVERIFY2(form.isVisible(), "the pattern stops by itself, before the window is closed");
 
     QTest::qWait(600);
-    QCOMPARE(m_boxes->seen,
+    QCOMPARE(m_ports->boxes.seen,
              (QStringList{QStringLiteral("系统信息|串行端口2已被其它设备所使用！"),
                           QStringLiteral("系统信息|串行端口2未打开，命令未发送！")}));
-    QCOMPARE(frames(*m_com1), framesOf(toggle(2)));
+    QCOMPARE(m_ports->com1.frames(), framesOf(toggle(2)));
     QCOMPARE(box(form, QStringLiteral("Text4"))->text(), QStringLiteral("85"));
 }
 
@@ -566,21 +531,21 @@ void TestDio::hangUpIsReportedOnceAndStopsThePattern()
     QVERIFY(!runPattern(
         form, QStringLiteral("Command2"),
         [&] {
-            if (arrivals(*m_com2).size() == 2 && !hungUp) {
-                m_com2->hangUp();
+            if (m_ports->com2.arrivals().size() == 2 && !hungUp) {
+                m_ports->com2.hangUp();
                 hungUp = true;
             }
             return false;
         },
         3000));
     QVERIFY2(form.isVisible(), "the pattern stops by itself, before the window is closed");
-    QCOMPARE(m_boxes->seen, QStringList{QStringLiteral("系统信息|串行端口2已断开！")});
+    QCOMPARE(m_ports->boxes.seen, QStringList{QStringLiteral("系统信息|串行端口2已断开！")});
 
     const double before = cpuMs();
     QTest::qWait(500);
     const double spent = cpuMs() - before;
     QVERIFY2(spent < 250, qPrintable(QStringLiteral("%1 ms of CPU").arg(spent)));
-    QCOMPARE(m_boxes->seen.size(), 1);
+    QCOMPARE(m_ports->boxes.seen.size(), 1);
 }
 
 void TestDio::endButtonEndsTheProcessInsideAWait()
@@ -589,9 +554,9 @@ void TestDio::endButtonEndsTheProcessInsideAWait()
     QVERIFY2(child.finished, child.output.constData());
     QCOMPARE(child.status, QProcess::NormalExit);
     QCOMPARE(child.exitCode, 0);
-    QVERIFY(m_com2->waitForBytes(2 * 11));
+    QVERIFY(m_ports->com2.waitForBytes(2 * 11));
     QTest::qWait(500);
-    QCOMPARE(frames(*m_com2), framesOf(toggle(2)));
+    QCOMPARE(m_ports->com2.frames(), framesOf(toggle(2)));
 }
 
 void TestDio::closingTheWindowEndsThePatternAndTheProgram()
@@ -600,9 +565,9 @@ void TestDio::closingTheWindowEndsThePatternAndTheProgram()
     QVERIFY2(child.finished, child.output.constData());
     QCOMPARE(child.status, QProcess::NormalExit);
     QCOMPARE(child.exitCode, 0);
-    QVERIFY(m_com2->waitForBytes(3 * 11));
+    QVERIFY(m_ports->com2.waitForBytes(3 * 11));
     QTest::qWait(500);
-    QCOMPARE(frames(*m_com2), framesOf(runningLight(3)));
+    QCOMPARE(m_ports->com2.frames(), framesOf(runningLight(3)));
 }
 
 CONSOLE_TEST_MAIN(TestDio, childMain)

@@ -2,9 +2,8 @@
 #include "expectedlayouts.h"
 #include "form1.h"
 #include "frames.h"
-#include "modalboxes.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 #include "windowcheck.h"
 
 #include <QLineEdit>
@@ -68,24 +67,17 @@ private Q_SLOTS:
     void endButtonEndsTheProcessInsideAWait();
 
 private:
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
 };
 
 void TestMemory::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestMemory::cleanup()
 {
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestMemory::layout()
@@ -151,10 +143,10 @@ void TestMemory::rowsSendTheirFrameAndShowItsCheck()
         QTest::keyClicks(box(form, textBox), typed);
     }
     click(form, button);
-    QVERIFY(m_com1->waitForBytes(frame.size()));
-    QCOMPARE(m_com1->received(), frame);
+    QVERIFY(m_ports->com1.waitForBytes(frame.size()));
+    QCOMPARE(m_ports->com1.received(), frame);
     QCOMPARE(box(form, "Text4")->text(), text4);
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestMemory::readClickedDuringTheWriteWaitGoesOutAtOnce()
@@ -172,16 +164,16 @@ void TestMemory::readClickedDuringTheWriteWaitGoesOutAtOnce()
     });
     const auto writeWait =
         connect(form.findChild<QPushButton *>(QStringLiteral("Command4")), &QPushButton::clicked,
-                &form, [&] { writeWaitEnded = m_com1->elapsedMs(); });
+                &form, [&] { writeWaitEnded = m_ports->com1.elapsedMs(); });
     click(form, QStringLiteral("Command4"));
     disconnect(writeWait);
 
     // The read ran inside the write's wait, and its own wait ended first.
     QVERIFY(readReturned);
-    QVERIFY(m_com1->waitForBytes(write.size() + read.size()));
-    QCOMPARE(m_com1->received(), write + read);
-    QCOMPARE(m_com1->chunks().size(), 2);
-    QVERIFY(m_com1->chunks().last().atMs < writeWaitEnded);
+    QVERIFY(m_ports->com1.waitForBytes(write.size() + read.size()));
+    QCOMPARE(m_ports->com1.received(), write + read);
+    QCOMPARE(m_ports->com1.chunks().size(), 2);
+    QVERIFY(m_ports->com1.chunks().last().atMs < writeWaitEnded);
     QCOMPARE(box(form, "Text4")->text(), QStringLiteral("85"));
 }
 
@@ -205,7 +197,7 @@ void TestMemory::repliesShowDuringTheWaitOnly()
     memory::Form1 form(kQuenby);
     form.Form_Load();
     form.show();
-    QTimer::singleShot(30, &form, [this] { m_com1->write("OK"); });
+    QTimer::singleShot(30, &form, [this] { m_ports->com1.write("OK"); });
     click(form, button);
     QCOMPARE(box(form, "Text1")->text(), shownWhenItReturns);
     QTRY_COMPARE(box(form, "Text1")->text(), QStringLiteral("OK"));
@@ -222,7 +214,7 @@ void TestMemory::refusedSendIsReportedAndKeepsText4()
     form.serialControl().setPortOpen(false);
     click(form, QStringLiteral("Command2"));
     QCOMPARE(box(form, "Text4")->text(), QStringLiteral("39"));
-    QCOMPARE(m_boxes->seen, QStringList{QStringLiteral("系统信息|串行端口1未打开，命令未发送！")});
+    QCOMPARE(m_ports->boxes.seen, QStringList{QStringLiteral("系统信息|串行端口1未打开，命令未发送！")});
 }
 
 void TestMemory::eachProgramOpensItsPortAndClosesItWithTheWindow_data()
@@ -236,7 +228,7 @@ void TestMemory::eachProgramOpensItsPortAndClosesItWithTheWindow()
 {
     QFETCH(bool, isTamsin);
     const Program &program = isTamsin ? kTamsin : kQuenby;
-    PtyDevice &device = isTamsin ? *m_com2 : *m_com1;
+    PtyDevice &device = isTamsin ? m_ports->com2 : m_ports->com1;
 
     memory::Form1 form(program);
     form.Form_Load();
@@ -269,7 +261,7 @@ void TestMemory::onlyTamsinActsOnOtherEvents()
     SerialControl &port = form.serialControl();
     // Hold the receive event back, so that the bytes are waiting when the line changes.
     port.blockSignals(true);
-    (isTamsin ? m_com2 : m_com1)->write("LINE");
+    m_ports->com(isTamsin ? 2 : 1).write("LINE");
     QTest::qWait(100);
     port.blockSignals(false);
     port.raiseEvent(SerialControl::DsrChange);
@@ -284,9 +276,9 @@ void TestMemory::endButtonEndsTheProcessInsideAWait()
     QCOMPARE(child.exitCode, 0);
     const QByteArray expected = Frames::secondGenerationFrame(u"01ZW00ABCDEFGH")
                                 + Frames::secondGenerationFrame(u"FFTO0130202");
-    QVERIFY(m_com1->waitForBytes(expected.size()));
+    QVERIFY(m_ports->com1.waitForBytes(expected.size()));
     QTest::qWait(100);
-    QCOMPARE(m_com1->received(), expected);
+    QCOMPARE(m_ports->com1.received(), expected);
 }
 
 CONSOLE_TEST_MAIN(TestMemory, endDuringWait)

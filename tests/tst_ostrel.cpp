@@ -1,10 +1,9 @@
 #include "expectedlayouts.h"
 #include "form1.h"
 #include "frames.h"
-#include "modalboxes.h"
 #include "module1.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 #include "windowcheck.h"
 
 #include <QGroupBox>
@@ -89,27 +88,20 @@ private:
         QTest::mouseClick(m_form->findChild<QPushButton *>(name), Qt::LeftButton);
     }
 
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
     std::unique_ptr<ostrel::Form1> m_form;
 };
 
 void TestOstrel::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestOstrel::cleanup()
 {
     Module1::setTickSource({});
     m_form.reset();
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestOstrel::openForm(const QString &address, const QString &data, const QString &value)
@@ -186,10 +178,10 @@ void TestOstrel::framesOnTheWire()
 
     openForm(address, data, value);
     click("Command1");
-    QVERIFY(m_com2->waitForBytes(frame.size()));
-    QCOMPARE(m_com2->received(), frame);
+    QVERIFY(m_ports->com2.waitForBytes(frame.size()));
+    QCOMPARE(m_ports->com2.received(), frame);
     QCOMPARE(box("Text4")->text(), text4);
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestOstrel::valueGoesOutAloneAndBecomesTheDataText_data()
@@ -219,12 +211,12 @@ void TestOstrel::valueGoesOutAloneAndBecomesTheDataText()
     openForm("1", "typed", value);
     box("Text4")->setText("9");
     click("Command2");
-    QVERIFY(m_com2->waitForBytes(1));
+    QVERIFY(m_ports->com2.waitForBytes(1));
     QCOMPARE(box("Text2")->text(), text2);
     QCOMPARE(box("Text4")->text(), QStringLiteral("9"));
     click("Command1");
-    QVERIFY(m_com2->waitForBytes(thenWithAFrame.size()));
-    QCOMPARE(m_com2->received(), thenWithAFrame);
+    QVERIFY(m_ports->com2.waitForBytes(thenWithAFrame.size()));
+    QCOMPARE(m_ports->com2.received(), thenWithAFrame);
     QCOMPARE(box("Text4")->text(), text4);
 }
 
@@ -249,15 +241,15 @@ void TestOstrel::badNumbersSendNothing()
     QCOMPARE(box("Text2")->text(), QStringLiteral("AB"));
     box("Text5")->setText(typed);
     click("Command1"); // both bad: the address goes out first, so it is named
-    QCOMPARE(m_boxes->seen, QStringList({kBadAddress, kBadValue, kBadValue, kBadAddress}));
+    QCOMPARE(m_ports->boxes.seen, QStringList({kBadAddress, kBadValue, kBadValue, kBadAddress}));
 
     // Bytes keep their order: a good frame now is the first thing the device sees.
     box("Text5")->setText("1");
     box("Text3")->setText("65");
     click("Command1");
     const QByteArray frame = fromHex("01 01 00 02 41 42 41 03 03 04");
-    QVERIFY(m_com2->waitForBytes(frame.size()));
-    QCOMPARE(m_com2->received(), frame);
+    QVERIFY(m_ports->com2.waitForBytes(frame.size()));
+    QCOMPARE(m_ports->com2.received(), frame);
 }
 
 void TestOstrel::frameGoesOutOneWriteAfterEachWait_data()
@@ -280,18 +272,18 @@ void TestOstrel::frameGoesOutOneWriteAfterEachWait()
     openForm("1", data, "0");
     const QByteArray frame = Frames::firstGenerationFrame(1, data, 0);
     QSet<qsizetype> seenDuringWaits;
-    const qint64 clicked = m_com2->elapsedMs();
+    const qint64 clicked = m_ports->com2.elapsedMs();
     {
         DuringWaits watch([this, &seenDuringWaits] {
-            m_com2->waitForBytes(0, 0); // collects what has arrived, without dispatching
-            seenDuringWaits << m_com2->received().size();
+            m_ports->com2.waitForBytes(0, 0); // collects what has arrived, without dispatching
+            seenDuringWaits << m_ports->com2.received().size();
         });
         click("Command1");
     }
-    QVERIFY(m_com2->waitForBytes(frame.size()));
-    QCOMPARE(m_com2->received(), frame);
+    QVERIFY(m_ports->com2.waitForBytes(frame.size()));
+    QCOMPARE(m_ports->com2.received(), frame);
     // Each wait lasts more than 1 ms, so the last byte comes at least that much later.
-    QVERIFY(m_com2->chunks().last().atMs - clicked >= waits);
+    QVERIFY(m_ports->com2.chunks().last().atMs - clicked >= waits);
     // The device sees the frame grow write by write, never part of a write.
     seenDuringWaits.remove(0);
     QVERIFY(!seenDuringWaits.isEmpty());
@@ -301,12 +293,12 @@ void TestOstrel::frameGoesOutOneWriteAfterEachWait()
     // Every wait reads the counter exactly three times when it steps by one per reading.
     int reads = 0;
     Module1::setTickSource([&reads] { return quint32(++reads); });
-    m_com2->clear();
+    m_ports->com2.clear();
     click("Command1");
     Module1::setTickSource({});
     QCOMPARE(reads, 3 * waits);
-    QVERIFY(m_com2->waitForBytes(frame.size()));
-    QCOMPARE(m_com2->received(), frame);
+    QVERIFY(m_ports->com2.waitForBytes(frame.size()));
+    QCOMPARE(m_ports->com2.received(), frame);
 }
 
 void TestOstrel::replyDuringAFrameIsShownAtOnce_data()
@@ -330,9 +322,9 @@ void TestOstrel::replyDuringAFrameIsShownAtOnce()
     QString text1Shown, text6Shown;
     {
         DuringWaits watch([&] {
-            m_com2->waitForBytes(0, 0);
-            if (!replied && m_com2->received().size() >= 3) {
-                m_com2->write(reply);
+            m_ports->com2.waitForBytes(0, 0);
+            if (!replied && m_ports->com2.received().size() >= 3) {
+                m_ports->com2.write(reply);
                 replied = true;
             }
             text1Shown = box("Text1")->text();
@@ -408,17 +400,17 @@ void TestOstrel::actionsDuringAFrameWaitForIt()
         });
         click("Command1");
     }
-    QVERIFY(m_com2->waitForBytes(com2.size()));
-    QVERIFY(m_com1->waitForBytes(com1.size()));
+    QVERIFY(m_ports->com2.waitForBytes(com2.size()));
+    QVERIFY(m_ports->com1.waitForBytes(com1.size()));
     QTest::qWait(20);
-    QCOMPARE(m_com2->received(), com2);
-    QCOMPARE(m_com1->received(), com1);
+    QCOMPARE(m_ports->com2.received(), com2);
+    QCOMPARE(m_ports->com1.received(), com1);
     QCOMPARE(m_form->isVisible(), portAfter != 0);
     QCOMPARE(m_form->serialControl().portOpen(), portAfter != 0);
     if (portAfter != 0)
         QCOMPARE(m_form->serialControl().commPort(), portAfter);
     QCOMPARE(box("Text4")->text(), text4);
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestOstrel::frameThatCannotGoOutIsReportedOnce_data()
@@ -439,7 +431,7 @@ void TestOstrel::frameThatCannotGoOutIsReportedOnce()
     QFETCH(bool, portHeld);
     QFETCH(QStringList, boxes);
 
-    QSerialPort holder(m_com2->path());
+    QSerialPort holder(m_ports->com2.path());
     if (portHeld)
         QVERIFY(holder.open(QIODevice::ReadWrite));
     openForm("1", "0123456789ABCDEF", "0");
@@ -448,14 +440,14 @@ void TestOstrel::frameThatCannotGoOutIsReportedOnce()
     {
         DuringWaits watch([&] {
             if (++reads == 4)
-                m_com2->hangUp();
+                m_ports->com2.hangUp();
         });
         click("Command1");
     }
     // The loss report is queued: it may come up after the frame has already stopped.
-    QTRY_COMPARE(m_boxes->seen, boxes);
+    QTRY_COMPARE(m_ports->boxes.seen, boxes);
     QTest::qWait(50);
-    QCOMPARE(m_boxes->seen, boxes);
+    QCOMPARE(m_ports->boxes.seen, boxes);
     QCOMPARE(box("Text4")->text(), QStringLiteral("9"));
     QVERIFY(!m_form->serialControl().portOpen());
 }

@@ -4,11 +4,10 @@
 #include "cases.h"
 #include "dio/form1.h"
 #include "memory/form1.h"
-#include "modalboxes.h"
 #include "module1.h"
 #include "ostrel/form1.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -51,25 +50,18 @@ private Q_SLOTS:
     void pastedIntoEveryBox();
 
 private:
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
 };
 
 void TestReliabilityInput::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestReliabilityInput::cleanup()
 {
     Module1::setTickSource({});
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestReliabilityInput::pastedIntoEveryBox_data()
@@ -87,7 +79,7 @@ void TestReliabilityInput::pastedIntoEveryBox()
     QFETCH(int, index);
     const InputCase &c = inputCases()[size_t(index)];
     const bool firstGeneration = c.window == Window::FirstGeneration;
-    PtyDevice &device = c.window == Window::Memory ? *m_com1 : *m_com2;
+    PtyDevice &device = c.window == Window::Memory ? m_ports->com1 : m_ports->com2;
     const QByteArray expected = joined(c.wire);
 
     const std::unique_ptr<ConsoleWindow> form = makeForm(c.window);
@@ -134,7 +126,7 @@ void TestReliabilityInput::pastedIntoEveryBox()
     QVERIFY(!device.waitForBytes(expected.size() + 1, 50));
     QCOMPARE(device.received().size(), expected.size());
     QVERIFY(device.received() == expected); // too long for QCOMPARE to print
-    QCOMPARE(m_boxes->texts(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
+    QCOMPARE(m_ports->boxes.texts(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
     QCOMPARE(box("Text4")->text(), c.text4);
     QCOMPARE(box("Text1")->text(), QStringLiteral("OK"));
     QCOMPARE(box("Text6")->text(), QString::fromLatin1(firstGeneration ? "75" : "4B"));

@@ -3,11 +3,10 @@
 #include "cases.h"
 #include "dio/form1.h"
 #include "frames.h"
-#include "modalboxes.h"
 #include "module1.h"
 #include "ostrel/form1.h"
-#include "ptydevice.h"
 #include "testapp.h"
+#include "twoports.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -82,16 +81,6 @@ private:
     std::thread m_thread;
 };
 
-// The frames the device has received, split at EOT.
-QList<QByteArray> frames(const PtyDevice &device)
-{
-    QList<QByteArray> out = device.received().split(Frames::EOT);
-    out.removeLast(); // what follows the last EOT
-    for (QByteArray &frame : out)
-        frame += Frames::EOT;
-    return out;
-}
-
 // How far apart on the stack the clicks of `buttons` are delivered: a queue
 // keeps them at one depth, nesting pushes each one deeper.
 struct ClickDepth {
@@ -128,25 +117,18 @@ private Q_SLOTS:
     void repliesAtFullSpeedKeepMemoryBounded();
 
 private:
-    std::unique_ptr<PtyDevice> m_com1, m_com2;
-    std::unique_ptr<ModalBoxes> m_boxes;
+    std::unique_ptr<TwoPorts> m_ports;
 };
 
 void TestReliabilityLoad::init()
 {
-    m_com1 = std::make_unique<PtyDevice>();
-    m_com2 = std::make_unique<PtyDevice>();
-    qputenv("COMM_COM1", m_com1->path().toLocal8Bit());
-    qputenv("COMM_COM2", m_com2->path().toLocal8Bit());
-    m_boxes = std::make_unique<ModalBoxes>();
+    m_ports = std::make_unique<TwoPorts>();
 }
 
 void TestReliabilityLoad::cleanup()
 {
     Module1::setTickSource({});
-    m_boxes.reset();
-    m_com1.reset();
-    m_com2.reset();
+    m_ports.reset();
 }
 
 void TestReliabilityLoad::clicksDuringFramesQueueWithoutNesting()
@@ -180,15 +162,15 @@ void TestReliabilityLoad::clicksDuringFramesQueueWithoutNesting()
     QByteArray expected = Frames::firstGenerationFrame(1, u"AB", 65);
     for (int i = 0; i < kLoadClicks / 2; ++i)
         expected += 'A' + Frames::firstGenerationFrame(1, u"A", 65);
-    QVERIFY(m_com2->waitForBytes(expected.size(), 30000));
-    QVERIFY(!m_com2->waitForBytes(expected.size() + 1, 50));
-    QVERIFY(m_com2->received() == expected); // too long for QCOMPARE to print
+    QVERIFY(m_ports->com2.waitForBytes(expected.size(), 30000));
+    QVERIFY(!m_ports->com2.waitForBytes(expected.size() + 1, 50));
+    QVERIFY(m_ports->com2.received() == expected); // too long for QCOMPARE to print
     qInfo("%d clicks delivered within %zu bytes of stack", depth.clicks, size_t(depth.span()));
     QCOMPARE(depth.clicks, kLoadClicks + 1);
     QVERIFY2(depth.span() < quintptr(kStackBoundKiB) * 1024,
              qPrintable(QStringLiteral("clicks spread over %1 bytes of stack").arg(depth.span())));
     QCOMPARE(box("Text4")->text(), QStringLiteral("65"));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 void TestReliabilityLoad::repliesAtFullSpeedKeepMemoryBounded()
@@ -208,7 +190,7 @@ void TestReliabilityLoad::repliesAtFullSpeedKeepMemoryBounded()
     poll.setInterval(100);
     connect(&poll, &QTimer::timeout, &form, [&] {
         if (!flood) {
-            flood = std::make_unique<Flood>(m_com2->deviceEnd());
+            flood = std::make_unique<Flood>(m_ports->com2.deviceEnd());
             clock.start();
         } else if (baseline < 0 && clock.elapsed() >= kWarmUpMs) {
             baseline = residentBytes();
@@ -223,7 +205,7 @@ void TestReliabilityLoad::repliesAtFullSpeedKeepMemoryBounded()
     const qint64 written = flood->written();
     flood.reset();
 
-    const QList<QByteArray> sent = frames(*m_com2);
+    const QList<QByteArray> sent = m_ports->com2.frames();
     qInfo("%lld KiB of replies, %d shown, %lld frames sent; resident memory grew by %lld KiB",
           written / 1024, repliesShown, qlonglong(sent.size()), growth / 1024);
     QVERIFY2(growth < kFloodGrowthMiB * kMiB,
@@ -235,7 +217,7 @@ void TestReliabilityLoad::repliesAtFullSpeedKeepMemoryBounded()
     QVERIFY2(sent.size() >= 10, qPrintable(QString::number(sent.size())));
     for (qsizetype i = 0; i < sent.size(); ++i)
         QCOMPARE(sent[i], Frames::secondGenerationFrame(i % 2 ? u"01DOP100" : u"01DOP1FF"));
-    QCOMPARE(m_boxes->seen, QStringList());
+    QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
 QTEST_MAIN(TestReliabilityLoad)

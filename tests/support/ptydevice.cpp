@@ -37,6 +37,29 @@ QByteArray PtyDevice::received() const
     return all;
 }
 
+QList<PtyDevice::Arrival> PtyDevice::arrivals() const
+{
+    constexpr char kEot = 0x04;
+    QList<Arrival> out;
+    QByteArray pending;
+    for (const Chunk &chunk : m_chunks) {
+        for (const char byte : chunk.bytes) {
+            pending += byte;
+            if (byte == kEot)
+                out.append({chunk.atMs, std::exchange(pending, {})});
+        }
+    }
+    return out;
+}
+
+QList<QByteArray> PtyDevice::frames() const
+{
+    QList<QByteArray> out;
+    for (const Arrival &arrival : arrivals())
+        out << arrival.frame;
+    return out;
+}
+
 bool PtyDevice::waitForBytes(qsizetype count, int timeoutMs)
 {
     return QTest::qWaitFor(

@@ -24,6 +24,15 @@ public:
     QString path() const { return m_path; }
 
     QByteArray received() const;
+
+    // What has arrived cut after every EOT, each piece with the arrival time
+    // of its EOT; an unfinished tail is left out.
+    struct Arrival {
+        qint64 atMs;
+        QByteArray frame;
+    };
+    QList<Arrival> arrivals() const;
+    QList<QByteArray> frames() const;
     const QList<Chunk> &chunks() const { return m_chunks; }
     void clear() { m_chunks.clear(); }
 
