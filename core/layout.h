@@ -24,6 +24,13 @@ struct Font {
     bool bold = false;
 };
 
+// The faces the windows use: captions of the rows, headings above the small
+// boxes, the command boxes, and the red reply box.
+constexpr Font kLabelFont{12, false};
+constexpr Font kHeadingFont{10.5, false};
+constexpr Font kBoxFont{14.25, true};
+constexpr Font kReplyFont{18, true};
+
 struct Control {
     const char *name; // object name, as "optCom(0)"
     Kind kind;

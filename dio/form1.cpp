@@ -8,11 +8,11 @@
 namespace dio {
 namespace {
 
+using Layout::kBoxFont;
 using Layout::Kind;
+using Layout::kLabelFont;
+using Layout::kReplyFont;
 
-constexpr Layout::Font kLabel{12, false};
-constexpr Layout::Font kBox{14.25, true};
-constexpr Layout::Font kReply{18, true};
 constexpr int kStepMs = 200;
 
 const Layout::Control kControls[] = {
@@ -20,19 +20,19 @@ const Layout::Control kControls[] = {
     {"optCom(0)", Kind::Option, "COM1", 240, 240, 855, 252, {}, 9, "Frame1"},
     {"optCom(1)", Kind::Option, "COM2", 1200, 240, 855, 252, {}, 8, "Frame1"},
     {"Label3", Kind::Label, "反回HEX数据：", 2640, 120, 1215, 375, {}, 15},
-    {"Text6", Kind::TextBox, "", 2640, 600, 1335, 375, kBox, 13},
+    {"Text6", Kind::TextBox, "", 2640, 600, 1335, 375, kBoxFont, 13},
     {"Label4", Kind::Label, "校验和：", 4320, 120, 855, 375, {}, 16},
-    {"Text4", Kind::TextBox, "", 4320, 600, 1335, 375, kBox, 10},
-    {"Label1", Kind::Label, "反回通信状态结果：", 360, 1200, 2175, 255, kLabel, 2},
-    {"Text1", Kind::TextBox, "", 2640, 1080, 3015, 495, kReply, 17},
-    {"Label2(0)", Kind::Label, "I/O输出命令ON", 360, 2040, 1695, 255, kLabel, 3},
-    {"Text2", Kind::TextBox, "01DOP1FF", 2640, 1920, 2535, 375, kBox, 1},
+    {"Text4", Kind::TextBox, "", 4320, 600, 1335, 375, kBoxFont, 10},
+    {"Label1", Kind::Label, "反回通信状态结果：", 360, 1200, 2175, 255, kLabelFont, 2},
+    {"Text1", Kind::TextBox, "", 2640, 1080, 3015, 495, kReplyFont, 17},
+    {"Label2(0)", Kind::Label, "I/O输出命令ON", 360, 2040, 1695, 255, kLabelFont, 3},
+    {"Text2", Kind::TextBox, "01DOP1FF", 2640, 1920, 2535, 375, kBoxFont, 1},
     {"Command1", Kind::Button, "输出", 5280, 1920, 615, 375, {}, 0},
-    {"Label2(1)", Kind::Label, "I/O输出命令OFF", 360, 2640, 1815, 255, kLabel, 6},
-    {"Text3", Kind::TextBox, "01DOP100", 2640, 2520, 2535, 405, kBox, 4},
+    {"Label2(1)", Kind::Label, "I/O输出命令OFF", 360, 2640, 1815, 255, kLabelFont, 6},
+    {"Text3", Kind::TextBox, "01DOP100", 2640, 2520, 2535, 405, kBoxFont, 4},
     {"Command3", Kind::Button, "结束", 5280, 2520, 615, 375, {}, 14},
-    {"Label2(2)", Kind::Label, "I/O输出命令闪动", 360, 3240, 2175, 255, kLabel, 11},
-    {"Text5", Kind::TextBox, "01DOP0", 2640, 3120, 2535, 405, kBox, 12},
+    {"Label2(2)", Kind::Label, "I/O输出命令闪动", 360, 3240, 2175, 255, kLabelFont, 11},
+    {"Text5", Kind::TextBox, "01DOP0", 2640, 3120, 2535, 405, kBoxFont, 12},
     {"Command2", Kind::Button, "闪动", 5280, 3120, 615, 345, {}, 5},
 };
 

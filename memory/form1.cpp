@@ -7,33 +7,33 @@
 namespace memory {
 namespace {
 
+using Layout::kBoxFont;
+using Layout::kHeadingFont;
 using Layout::Kind;
+using Layout::kLabelFont;
+using Layout::kReplyFont;
 
-constexpr Layout::Font kLabel{12, false};
-constexpr Layout::Font kHeading{10.5, false};
-constexpr Layout::Font kBox{14.25, true};
-constexpr Layout::Font kReply{18, true};
 constexpr int kStepMs = 200;
 
 const Layout::Control kControls[] = {
     {"Frame1", Kind::GroupBox, "请挑选通信端口", 360, 120, 2175, 615, {}, 7},
     {"optCom(0)", Kind::Option, "COM1", 240, 240, 855, 252, {}, 9, "Frame1"},
     {"optCom(1)", Kind::Option, "COM2", 1200, 240, 855, 252, {}, 8, "Frame1"},
-    {"Label3", Kind::Label, "反回HEX数据：", 2640, 120, 1215, 375, kHeading, 15},
-    {"Text6", Kind::TextBox, "", 2640, 510, 1335, 465, kBox, 13},
-    {"Label4", Kind::Label, "校验和：", 4560, 120, 855, 375, kHeading, 16},
-    {"Text4", Kind::TextBox, "", 4560, 510, 1335, 465, kBox, 10},
-    {"Label1(0)", Kind::Label, "反回通信状态结果：", 360, 1320, 2175, 255, kLabel, 2},
-    {"Text1", Kind::TextBox, "", 2640, 1200, 2535, 495, kReply, 18},
+    {"Label3", Kind::Label, "反回HEX数据：", 2640, 120, 1215, 375, kHeadingFont, 15},
+    {"Text6", Kind::TextBox, "", 2640, 510, 1335, 465, kBoxFont, 13},
+    {"Label4", Kind::Label, "校验和：", 4560, 120, 855, 375, kHeadingFont, 16},
+    {"Text4", Kind::TextBox, "", 4560, 510, 1335, 465, kBoxFont, 10},
+    {"Label1(0)", Kind::Label, "反回通信状态结果：", 360, 1320, 2175, 255, kLabelFont, 2},
+    {"Text1", Kind::TextBox, "", 2640, 1200, 2535, 495, kReplyFont, 18},
     {"Command3", Kind::Button, "结束", 5280, 1200, 615, 495, {}, 14},
-    {"Label2(0)", Kind::Label, "出厂设置：", 360, 2040, 1695, 255, kLabel, 3},
-    {"Text2", Kind::TextBox, "FFTO0130202", 2640, 2040, 2535, 375, kBox, 1},
+    {"Label2(0)", Kind::Label, "出厂设置：", 360, 2040, 1695, 255, kLabelFont, 3},
+    {"Text2", Kind::TextBox, "FFTO0130202", 2640, 2040, 2535, 375, kBoxFont, 1},
     {"Command1", Kind::Button, "确定", 5280, 2040, 615, 375, {}, 0},
-    {"Label2(1)", Kind::Label, "存储器写命令：", 360, 2760, 2295, 255, kLabel, 6},
-    {"Text3", Kind::TextBox, "01ZW00ABCDEFGH", 2640, 2640, 2535, 405, kBox, 4},
+    {"Label2(1)", Kind::Label, "存储器写命令：", 360, 2760, 2295, 255, kLabelFont, 6},
+    {"Text3", Kind::TextBox, "01ZW00ABCDEFGH", 2640, 2640, 2535, 405, kBoxFont, 4},
     {"Command4", Kind::Button, "确定", 5280, 2640, 615, 375, {}, 17},
-    {"Label2(2)", Kind::Label, "存储器读命令：", 360, 3360, 2175, 255, kLabel, 11},
-    {"Text5", Kind::TextBox, "01ZR0008", 2640, 3360, 2535, 405, kBox, 12},
+    {"Label2(2)", Kind::Label, "存储器读命令：", 360, 3360, 2175, 255, kLabelFont, 11},
+    {"Text5", Kind::TextBox, "01ZR0008", 2640, 3360, 2535, 405, kBoxFont, 12},
     {"Command2", Kind::Button, "确定", 5280, 3360, 615, 345, {}, 5},
 };
 

@@ -12,11 +12,11 @@
 namespace ostrel {
 namespace {
 
+using Layout::kBoxFont;
 using Layout::Kind;
+using Layout::kLabelFont;
+using Layout::kReplyFont;
 
-constexpr Layout::Font kLabel{12, false};
-constexpr Layout::Font kBox{14.25, true};
-constexpr Layout::Font kReply{18, true};
 constexpr qint32 kPaceMs = 1;
 constexpr int kLargestByte = 255;
 
@@ -24,18 +24,18 @@ const Layout::Control kControls[] = {
     {"Frame1", Kind::GroupBox, "请挑选端口", 360, 240, 2175, 615, {}, 8},
     {"optCom(0)", Kind::Option, "COM1", 240, 240, 855, 252, {}, 10, "Frame1"},
     {"optCom(1)", Kind::Option, "COM2", 1200, 240, 855, 252, {}, 9, "Frame1"},
-    {"Text6", Kind::TextBox, "", 2760, 600, 1215, 375, kBox, 14},
-    {"Text4", Kind::TextBox, "", 4320, 600, 1335, 375, kBox, 11},
-    {"Label1", Kind::Label, "反回结果显示：", 840, 1320, 1695, 255, kLabel, 3},
-    {"Text1", Kind::TextBox, "", 2640, 1080, 3015, 495, kReply, 0},
-    {"Label2(0)", Kind::Label, "命令输入字符：", 480, 2040, 1695, 255, kLabel, 4},
-    {"Text2", Kind::TextBox, "", 2640, 1920, 2535, 375, kBox, 2},
+    {"Text6", Kind::TextBox, "", 2760, 600, 1215, 375, kBoxFont, 14},
+    {"Text4", Kind::TextBox, "", 4320, 600, 1335, 375, kBoxFont, 11},
+    {"Label1", Kind::Label, "反回结果显示：", 840, 1320, 1695, 255, kLabelFont, 3},
+    {"Text1", Kind::TextBox, "", 2640, 1080, 3015, 495, kReplyFont, 0},
+    {"Label2(0)", Kind::Label, "命令输入字符：", 480, 2040, 1695, 255, kLabelFont, 4},
+    {"Text2", Kind::TextBox, "", 2640, 1920, 2535, 375, kBoxFont, 2},
     {"Command1", Kind::Button, "发送", 5280, 1920, 615, 375, {}, 1},
-    {"Label2(1)", Kind::Label, "输入值ASCII：", 480, 2640, 1815, 255, kLabel, 7},
-    {"Text3", Kind::TextBox, "", 2640, 2520, 2535, 405, kBox, 5},
+    {"Label2(1)", Kind::Label, "输入值ASCII：", 480, 2640, 1815, 255, kLabelFont, 7},
+    {"Text3", Kind::TextBox, "", 2640, 2520, 2535, 405, kBoxFont, 5},
     {"Command2", Kind::Button, "发送", 5280, 2520, 615, 465, {}, 6},
-    {"Label2(2)", Kind::Label, "输入地址值ASCII：", 480, 3240, 2175, 255, kLabel, 12},
-    {"Text5", Kind::TextBox, "", 2640, 3120, 2535, 405, kBox, 13},
+    {"Label2(2)", Kind::Label, "输入地址值ASCII：", 480, 3240, 2175, 255, kLabelFont, 12},
+    {"Text5", Kind::TextBox, "", 2640, 3120, 2535, 405, kBoxFont, 13},
 };
 
 QString badAddressText()
