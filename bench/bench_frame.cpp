@@ -1,6 +1,7 @@
 // How long a first-generation frame takes at the device, against the floor its
 // waits allow, the time its bytes need on the line, and a coarse tick counter.
 #include "application.h"
+#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
 #include "frames.h"
@@ -9,18 +10,9 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLineEdit>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,92 +26,9 @@ constexpr double kTargetPerWaitMs = 2.5;
 constexpr double kTickStepMs = 1000.0 / 64; // the 64 Hz tick of older desktop systems
 constexpr int kFrames = 40;
 constexpr int kCoarseFrames = 8;
-constexpr int kPollMs = 20;
-
-// The device end of a pseudo-terminal. A thread of its own reads it, so the
-// arrival times do not wait for the console's event loop.
-class Device {
-public:
-    Device()
-    {
-        char name[256] = {};
-        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
-            qFatal("openpty failed: %s", strerror(errno));
-        termios raw{};
-        ::tcgetattr(m_master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(m_master, TCSANOW, &raw);
-        m_path = QString::fromLocal8Bit(name);
-        m_reader = std::thread([this] { read(); });
-    }
-
-    ~Device()
-    {
-        m_stop = true;
-        m_reader.join();
-        ::close(m_master);
-        ::close(m_slave);
-    }
-
-    QString path() const { return m_path; }
-
-    void clear()
-    {
-        const std::lock_guard lock(m_mutex);
-        m_bytes.clear();
-    }
-
-    qsizetype size() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_bytes.size();
-    }
-
-    QByteArray bytes() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_bytes;
-    }
-
-    double firstToLastMs() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_lastMs - m_firstMs;
-    }
-
-private:
-    void read()
-    {
-        char buffer[256];
-        while (!m_stop) {
-            pollfd device{m_master, POLLIN, 0};
-            if (::poll(&device, 1, kPollMs) <= 0)
-                continue;
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            const double now = wallMs();
-            if (n <= 0)
-                continue;
-            const std::lock_guard lock(m_mutex);
-            if (m_bytes.isEmpty())
-                m_firstMs = now;
-            m_lastMs = now;
-            m_bytes.append(buffer, n);
-        }
-    }
-
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_path;
-    std::atomic<bool> m_stop{false};
-    mutable std::mutex m_mutex;
-    QByteArray m_bytes;
-    double m_firstMs = 0;
-    double m_lastMs = 0;
-    std::thread m_reader;
-};
 
 // Mean first-to-last time of `frames` frames at the device.
-double meanFrameMs(ostrel::Form1 &form, Device &device, const QByteArray &expected, int frames)
+double meanFrameMs(ostrel::Form1 &form, BenchDevice &device, const QByteArray &expected, int frames)
 {
     double total = 0;
     for (int i = 0; i < frames; ++i) {
@@ -151,7 +60,7 @@ int main(int argc, char **argv)
     const Program program{"ostrel", 2, ReplyVariant::FirstGeneration};
     setUpApplication(app, program);
 
-    Device device;
+    BenchDevice device;
     qputenv("COMM_COM2", device.path().toLocal8Bit());
     ostrel::Form1 form(program);
     form.Form_Load();

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <numeric>
+#include <vector>
 
 // Every benchmark prints rows of one markdown table:
 // | Figure | This console | Reference | Reference value | Ratio |
@@ -30,4 +34,39 @@ inline double wallMs()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+inline double mean(const std::vector<double> &values)
+{
+    if (values.empty())
+        return 0;
+    return std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
+}
+
+// Nearest-rank percentile (0 < p <= 100); 0 for no values.
+inline double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = size_t(std::ceil(p / 100 * double(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+// Resident memory of a process in KiB, from /proc/<pid>/status; 0 when unknown.
+inline double residentKiB(long pid = 0)
+{
+    const QByteArray path = pid > 0 ? "/proc/" + QByteArray::number(qint64(pid)) + "/status"
+                                    : QByteArray("/proc/self/status");
+    std::FILE *status = std::fopen(path.constData(), "r");
+    if (!status)
+        return 0;
+    char line[256];
+    double kib = 0;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "VmRSS: %lf kB", &kib) == 1)
+            break;
+    }
+    std::fclose(status);
+    return kib;
 }

@@ -1,45 +1,39 @@
 // One run of the running light of the digital-output console, measured at the
-// device end: a pseudo-terminal whose far end a second thread reads, stamping
-// each frame as it arrives, while the window runs on the offscreen platform in
-// the main thread. Built twice, against the sleeping and the polling wait;
-// bench_pattern runs both and prints the table rows.
-//   probe_pattern[_polling] <commands>
-// prints "intervals <ms> <ms> ..." and "cpu <main thread CPU ms> <wall ms>".
+// device end: a pseudo-terminal read by a thread of its own, which stamps each
+// frame as it arrives, while the window runs on the offscreen platform in the
+// main thread. Built twice, against the sleeping and the polling wait; the
+// bench_* drivers run them and print the table rows.
+//   probe_pattern[_polling] <commands> [--answer]
+// prints "intervals <ms> ...", "cpu <main thread CPU ms> <wall ms>" and
+// "rss <KiB after the first cycle> <KiB at the end>". With --answer the device
+// echoes every command, as the simulated device answers an output command, at
+// a random moment of the wait that follows it, and the probe also prints
+// "latencies <ms> ...": each answer written to Text1 showing it.
 #include "application.h"
+#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
-#include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <pty.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
+#include <random>
 
 namespace {
 
-// Reads the device end until `count` frames have arrived; returns their arrival times.
-std::vector<double> readFrames(int master, int count)
+constexpr int kCycle = 16; // commands of one pass of the running light
+// Answers stay clear of the next command, 200 ms on, so each is alone on the line.
+constexpr double kLatestAnswerMs = 150;
+
+void printValues(const char *name, const std::vector<double> &values)
 {
-    std::vector<double> arrivals;
-    char buffer[256];
-    while (int(arrivals.size()) < count) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        const double now = wallMs();
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == 0x04)
-                arrivals.push_back(now);
-        }
-    }
-    return arrivals;
+    std::printf("%s", name);
+    for (const double value : values)
+        std::printf(" %.3f", value);
+    std::printf("\n");
 }
 
 } // namespace
@@ -47,48 +41,69 @@ std::vector<double> readFrames(int master, int count)
 int main(int argc, char **argv)
 {
     const int commands = argc > 1 ? std::atoi(argv[1]) : 151;
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::fprintf(stderr, "openpty: %s\n", std::strerror(errno));
-        return 1;
-    }
-    termios raw{};
-    ::tcgetattr(master, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master, TCSANOW, &raw);
-    qputenv("COMM_COM2", name);
+    const bool answer = argc > 2 && std::strcmp(argv[2], "--answer") == 0;
 
     QApplication app(argc, argv);
     const Program marlo{"marlo", 2, ReplyVariant::SecondGeneration};
     setUpApplication(app, marlo);
+
+    std::vector<double> arrivals;
+    double rssStart = 0;
+    double rssEnd = 0;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> answerDelay(0, kLatestAnswerMs);
+    std::atomic<dio::Form1 *> window{nullptr};
+    BenchDevice device([&](const QByteArray &frame, double atMs) {
+        if (int(arrivals.size()) >= commands)
+            return;
+        arrivals.push_back(atMs);
+        if (answer)
+            device.answerAt(frame, atMs + answerDelay(random));
+        if (arrivals.size() == kCycle + 1)
+            rssStart = residentKiB();
+        if (int(arrivals.size()) == commands) {
+            rssEnd = residentKiB();
+            // Closing the window is what ends a pattern.
+            dio::Form1 *console = window;
+            QMetaObject::invokeMethod(
+                console, [console] { console->close(); }, Qt::QueuedConnection);
+        }
+    });
+    qputenv("COMM_COM2", device.path().toLocal8Bit());
+
     dio::Form1 form(marlo);
+    window = &form;
     form.Form_Load();
     form.show();
     if (!form.serialControl().portOpen())
         return 1;
-
-    std::vector<double> arrivals;
-    std::thread device([&] {
-        arrivals = readFrames(master, commands);
-        // Closing the window is what ends a pattern.
-        QMetaObject::invokeMethod(&form, [&form] { form.close(); }, Qt::QueuedConnection);
-    });
+    std::vector<double> shown;
+    QObject::connect(form.findChild<QLineEdit *>(QStringLiteral("Text1")), &QLineEdit::textChanged,
+                     &form, [&shown](const QString &text) {
+                         if (text.endsWith(QChar(0x04)))
+                             shown.push_back(wallMs());
+                     });
 
     const double wall = wallMs();
     const double cpu = threadCpuMs();
     form.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
     const double cpuSpent = threadCpuMs() - cpu;
     const double wallSpent = wallMs() - wall;
-    device.join();
-    ::close(master);
-    ::close(slave);
     if (int(arrivals.size()) < commands)
         return 1;
 
-    std::printf("intervals");
+    std::vector<double> intervals;
     for (size_t i = 1; i < arrivals.size(); ++i)
-        std::printf(" %.3f", arrivals[i] - arrivals[i - 1]);
-    std::printf("\ncpu %.3f %.3f\n", cpuSpent, wallSpent);
+        intervals.push_back(arrivals[i] - arrivals[i - 1]);
+    printValues("intervals", intervals);
+    if (answer) {
+        const std::vector<double> answered = device.answeredAtMs();
+        std::vector<double> latencies;
+        for (size_t i = 0; i < std::min(answered.size(), shown.size()); ++i)
+            latencies.push_back(shown[i] - answered[i]);
+        printValues("latencies", latencies);
+    }
+    std::printf("cpu %.3f %.3f\n", cpuSpent, wallSpent);
+    std::printf("rss %.0f %.0f\n", rssStart, rssEnd);
     return 0;
 }

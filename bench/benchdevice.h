@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The device end of a pseudo-terminal in raw mode. A thread of its own reads
+// it, so arrival times do not wait for the console's event loop, and writes
+// the answers that are due.
+class BenchDevice {
+public:
+    // Called on the reader thread for every frame (the bytes up to an EOT) with its arrival time.
+    using FrameHandler = std::function<void(const QByteArray &frame, double atMs)>;
+
+    explicit BenchDevice(FrameHandler onFrame = {});
+    ~BenchDevice();
+
+    BenchDevice(const BenchDevice &) = delete;
+    BenchDevice &operator=(const BenchDevice &) = delete;
+
+    // The console's end.
+    QString path() const { return m_path; }
+
+    // What arrived since the last clear(), and the time from its first byte to its last.
+    void clear();
+    QByteArray bytes() const;
+    qsizetype size() const;
+    double firstToLastMs() const;
+
+    // Writes all of `bytes` now, blocking while the pseudo-terminal is full. Any thread.
+    void write(const QByteArray &bytes);
+    // Writes `bytes` from the reader thread at `atMs` (wallMs), after earlier answers.
+    void answerAt(const QByteArray &bytes, double atMs);
+    // When each answer went out, in order.
+    std::vector<double> answeredAtMs() const;
+
+private:
+    void run();
+    void writeDueAnswers();
+    int pollTimeoutMs() const;
+
+    struct Answer {
+        QByteArray bytes;
+        double atMs;
+    };
+
+    FrameHandler m_onFrame;
+    int m_master = -1;
+    int m_slave = -1; // held so the console may close and reopen its end
+    QString m_path;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    QByteArray m_bytes;
+    QByteArray m_frame;
+    double m_firstMs = 0;
+    double m_lastMs = 0;
+    std::vector<Answer> m_pending;
+    std::vector<double> m_answered;
+    std::thread m_reader;
+};
