@@ -43,8 +43,8 @@ int main(int argc, char **argv)
         const QString what = QStringLiteral("`Delay` %1 ms").arg(ms);
         printRow(what + QStringLiteral(", wall time per wait"), ours.wallMs,
                  QStringLiteral("polling loop"), polling.wallMs, "ms", 2);
-        printRow(what + QStringLiteral(", CPU per wait"), ours.cpuMs, QStringLiteral("polling loop"),
-                 polling.cpuMs, "ms", 3);
+        printRow(what + QStringLiteral(", CPU per wait"), ours.cpuMs,
+                 QStringLiteral("polling loop"), polling.cpuMs, "ms", 3);
     }
     return 0;
 }

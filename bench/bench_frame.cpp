@@ -77,16 +77,18 @@ int main(int argc, char **argv)
     meanFrameMs(form, device, expected, 2); // first use of the port and the fonts
     const double ours = meanFrameMs(form, device, expected, kFrames);
 
-    Module1::setTickSource([] { return quint32(std::floor(wallMs() / kTickStepMs) * kTickStepMs); });
+    Module1::setTickSource(
+        [] { return quint32(std::floor(wallMs() / kTickStepMs) * kTickStepMs); });
     const double coarse = meanFrameMs(form, device, expected, kCoarseFrames);
     Module1::setTickSource({});
 
     // Each wait ends at the first reading strictly more than 1 ms past its start.
     const double floorMs = kWaits * kWaitMs;
     const double wireMs = kFrameBytes * kBitsPerByte * 1000 / kBaud;
-    const QString frame = QStringLiteral("`ostrel` frame of %1 data characters at the device, first "
-                                         "byte to last")
-                              .arg(kDataCharacters);
+    const QString frame =
+        QStringLiteral("`ostrel` frame of %1 data characters at the device, first "
+                       "byte to last")
+            .arg(kDataCharacters);
     printRow(frame, ours, QStringLiteral("floor: %1 waits, each past 1 ms").arg(kWaits), floorMs,
              "ms");
     printRow(frame, ours, QStringLiteral("its %1 bytes on the line at 9600 baud").arg(kFrameBytes),

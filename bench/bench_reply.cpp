@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kCommands = 201;   // 200 answers
+constexpr int kCommands = 201; // 200 answers
 constexpr int kAnswerBytes = 11; // SOH, "01DOP0nn", check, EOT
 constexpr double kWireMs = kAnswerBytes * 10 * 1000.0 / 9600;
 

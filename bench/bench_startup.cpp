@@ -185,9 +185,9 @@ void writeGtktermConfiguration(const QString &directory, const QString &port)
     QFile file(directory + QStringLiteral("/.gtktermrc"));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("bench_startup: cannot write %s", qPrintable(file.fileName()));
-    file.write("[default]\nport\t= " + port.toLocal8Bit() +
-               "\nspeed\t= 9600\nbits\t= 8\nstopbits\t= 1\nparity\t= none\nflow\t= none\n"
-               "font\t= \"Monospace 12\"\n");
+    file.write("[default]\nport\t= " + port.toLocal8Bit()
+               + "\nspeed\t= 9600\nbits\t= 8\nstopbits\t= 1\nparity\t= none\nflow\t= none\n"
+                 "font\t= \"Monospace 12\"\n");
 }
 
 double median(std::vector<double> values)

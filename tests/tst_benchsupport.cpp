@@ -117,8 +117,8 @@ void TestBenchSupport::probeOutput_data()
                                   << Values{12, 400, 30000, 30100};
     // Standard error is merged in: Qt's warnings may come between the lines.
     QTest::newRow("warnings between the lines")
-        << "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'\n" + run +
-               "cpu of the day\n"
+        << "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'\n" + run
+               + "cpu of the day\n"
         << true << Values{201.5, 200.25} << Values{} << Values{12, 400, 30000, 30100};
     QTest::newRow("no cpu line") << QByteArray("intervals 201.5\n") << false << Values{} << Values{}
                                  << Values{};
