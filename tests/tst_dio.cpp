@@ -36,6 +36,10 @@ void click(QWidget &form, const QString &name)
 
 using Arrival = PtyDevice::Arrival;
 
+// Behaviour that must happen "at once" is told from behaviour held back for a
+// 200 ms step with this much room for a loaded machine; speed is the benchmarks' job.
+constexpr qint64 kWellInsideAStepMs = 100;
+
 QList<QByteArray> framesOf(const QStringList &commands)
 {
     QList<QByteArray> out;
@@ -318,7 +322,9 @@ void TestDio::patternsSendTheirCommandsEvery200Ms()
     QCOMPARE(m_ports->com2.frames(), sent);
     QCOMPARE(shown, text4);
     const QList<Arrival> got = m_ports->com2.arrivals();
-    QVERIFY2(got.front().atMs - clickedAt < 50, "the first command goes out at the click");
+    // At once means well inside the first step; a command held back for a wait comes a step late.
+    QVERIFY2(got.front().atMs - clickedAt < kWellInsideAStepMs,
+             "the first command goes out at the click");
     // Arrival times carry the test's own reading delays, a few ms each under load.
     for (qsizetype i = 1; i < got.size(); ++i) {
         const qint64 interval = got[i].atMs - got[i - 1].atMs;
@@ -348,8 +354,9 @@ void TestDio::prefixEditTakesEffectAtTheNextCommand()
         }
         return count >= 9;
     }));
-    QCOMPARE(m_ports->com2.frames(), framesOf({"01DOP001", "01DOP000", "01DOP002", "01DOP000", "01DOP004",
-                                        "01DOP100", "01DOP108", "01DOP100", "01DOP110"}));
+    QCOMPARE(m_ports->com2.frames(),
+             framesOf({"01DOP001", "01DOP000", "01DOP002", "01DOP000", "01DOP004", "01DOP100",
+                       "01DOP108", "01DOP100", "01DOP110"}));
 }
 
 void TestDio::aPatternClickDuringAPatternRestartsAtOnce_data()
@@ -401,7 +408,7 @@ void TestDio::aPatternClickDuringAPatternRestartsAtOnce()
 
     QCOMPARE(m_ports->com2.frames(), framesOf(firstCommands + secondCommands));
     const QList<Arrival> got = m_ports->com2.arrivals();
-    QVERIFY2(got[3].atMs - clickedAt < 50, "the clicked pattern starts at once");
+    QVERIFY2(got[3].atMs - clickedAt < kWellInsideAStepMs, "the clicked pattern starts at once");
     QVERIFY(got[4].atMs - got[3].atMs >= 150);
     QCOMPARE(box(form, QStringLiteral("Text4"))->text(),
              QString::number(Frames::checkCharCode(secondCommands.back())));
@@ -440,7 +447,8 @@ void TestDio::tenThousandAlternatingClicksKeepTheStackBounded()
     QCOMPARE(depth.clicks, 10000);
     QVERIFY2(depth.span() < 64 * 1024,
              qPrintable(QStringLiteral("clicks spread over %1 bytes of stack").arg(depth.span())));
-    QCOMPARE(m_ports->com2.frames(), framesOf(QStringList{"01DOP1FF"} + toggle(3) + runningLight(3)));
+    QCOMPARE(m_ports->com2.frames(),
+             framesOf(QStringList{"01DOP1FF"} + toggle(3) + runningLight(3)));
     QCOMPARE(m_ports->boxes.seen, QStringList());
 }
 
@@ -466,7 +474,9 @@ void TestDio::repliesShowWithinMillisecondsAndTheWaitSleeps()
     const double cpu = cpuMs() - cpuBefore;
 
     QVERIFY(shownAt >= repliedAt);
-    QVERIFY2(shownAt - repliedAt < 50, qPrintable(QString::number(shownAt - repliedAt)));
+    // The reply came just after a command: shown only when the wait ended, it would be a step late.
+    QVERIFY2(shownAt - repliedAt < kWellInsideAStepMs,
+             qPrintable(QString::number(shownAt - repliedAt)));
     QCOMPARE(box(form, QStringLiteral("Text1"))->text(), QStringLiteral("OK"));
     QCOMPARE(box(form, QStringLiteral("Text6"))->text(), QStringLiteral("4B"));
     // A polling wait takes the whole second; this one sleeps.
