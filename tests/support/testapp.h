@@ -10,3 +10,8 @@ QByteArray fromHex(const char *spaced);
 
 // Processor time this process has used, in milliseconds: a spinning loop shows here.
 double cpuMs();
+
+// Keeps the event loop running for half a second and says whether the process
+// stayed quiet meanwhile: a port spinning on a gone device takes all of it.
+// On failure `spentMs` tells how much it took.
+bool staysQuiet(double *spentMs);
