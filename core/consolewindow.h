@@ -40,7 +40,6 @@ public:
     void MSComm1_OnComm();
 
     SerialControl &serialControl() { return MSComm1; }
-    const Program &program() const { return m_program; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -71,11 +71,8 @@ bool SerialControl::setPortOpen(bool open)
         return true;
     }
     m_port.setPortName(deviceFor(m_commPort));
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        m_lastOpenError = m_port.errorString();
+    if (!m_port.open(QIODevice::ReadWrite))
         return false;
-    }
-    m_lastOpenError.clear();
     // A pseudo-terminal or a plain UART without modem lines answers
     // "unsupported"; then there are simply no line-change events.
     const auto lines = m_port.pinoutSignals();

@@ -39,7 +39,6 @@ public:
     // Opening fails when the device is missing or another program holds it.
     // Closing first hands over everything queued, so no written byte is lost.
     bool setPortOpen(bool open);
-    QString lastOpenError() const { return m_lastOpenError; }
 
     // One write of the whole array. Refused (false, nothing written) while closed.
     bool setOutput(const QByteArray &bytes);
@@ -72,7 +71,6 @@ private:
 
     QSerialPort m_port;
     QTimer m_lineWatch;
-    QString m_lastOpenError;
     int m_commPort = 1;
     int m_commEvent = NoEvent;
     int m_modemLines = -1; // last pinout seen, or -1 where the device has no modem lines
