@@ -4,6 +4,7 @@
 #include "ptydevice.h"
 #include "testapp.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSerialPort>
 #include <QTest>
@@ -94,14 +95,13 @@ private:
     QByteArray m_log;
 };
 
-bool readReply(QSerialPort &port, QByteArray &received, qsizetype size)
+// Returns how many pieces the bytes came in.
+int readReply(QSerialPort &port, QByteArray &received, qsizetype size)
 {
-    return QTest::qWaitFor(
-        [&] {
-            received += port.readAll();
-            return received.size() >= size;
-        },
-        5000);
+    int pieces = 0;
+    for (; received.size() < size && port.waitForReadyRead(5000); ++pieces)
+        received += port.readAll();
+    return pieces;
 }
 
 } // namespace
@@ -120,6 +120,8 @@ private Q_SLOTS:
     void replyWaitsForAConsoleThatClosedItsEnd();
     void hangsUpOnTheNthFrameUnanswered();
     void usesAGivenDevice();
+    void keepsToTheLineSpeed_data();
+    void keepsToTheLineSpeed();
     void badArgumentsAreRefusedClearly_data();
     void badArgumentsAreRefusedClearly();
 };
@@ -385,6 +387,37 @@ void TestDeviceSim::usesAGivenDevice()
     const QByteArray expected = fromHex("01 46 46 54 4F 4F 4B 49 04");
     QVERIFY(console.waitForBytes(expected.size()));
     QCOMPARE(console.received(), expected);
+}
+
+void TestDeviceSim::keepsToTheLineSpeed_data()
+{
+    QTest::addColumn<bool>("instant");
+    QTest::addColumn<int>("frames"); // written at once, 11 bytes each and answered alike
+    QTest::addColumn<int>("leastMs"); // every byte in, then the last answer out, a byte time each
+
+    QTest::newRow("an answer in pieces") << false << 1 << 20;
+    QTest::newRow("a burst taken off at line speed") << false << 4 << 55;
+    QTest::newRow("instant, in one piece") << true << 1 << 0;
+}
+
+void TestDeviceSim::keepsToTheLineSpeed()
+{
+    QFETCH(bool, instant);
+    QFETCH(int, frames);
+    QFETCH(int, leastMs);
+
+    SimulatorProcess simulator(instant ? QStringList{"--instant"} : QStringList{});
+    QSerialPort port(simulator.device);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    const QByteArray stream = command("01DOP1FF").repeated(frames);
+    QElapsedTimer clock;
+    clock.start();
+    port.write(stream);
+    QByteArray received;
+    const int pieces = readReply(port, received, stream.size());
+    QCOMPARE(received, stream);
+    QCOMPARE_GE(clock.elapsed(), leastMs);
+    QVERIFY2(instant ? pieces == 1 : pieces >= 3, qPrintable(QString::number(pieces)));
 }
 
 void TestDeviceSim::badArgumentsAreRefusedClearly_data()

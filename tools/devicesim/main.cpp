@@ -137,7 +137,11 @@ int main(int argc, char **argv)
         QStringLiteral("hang-up-after"),
         QStringLiteral("Close the line when this frame arrives, unanswered, as a pulled adapter."),
         QStringLiteral("frames"), QStringLiteral("0"));
-    parser.addOptions({deviceOption, delayOption, hangUpOption});
+    const QCommandLineOption instantOption(
+        QStringLiteral("instant"),
+        QStringLiteral("Write each answer at once and read all that arrives, instead of at the "
+                       "pace of a 9600-baud line."));
+    parser.addOptions({deviceOption, delayOption, hangUpOption, instantOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText() + QStringLiteral(" See --help."), kBadUsage);
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
@@ -150,6 +154,7 @@ int main(int argc, char **argv)
                     kBadUsage);
     devicesim::Simulator::Options options;
     options.replyDelay = std::chrono::milliseconds(delayMs);
+    options.instant = parser.isSet(instantOption);
     if (!readCount(parser, hangUpOption, options.hangUpAfter))
         return fail(QStringLiteral("--hang-up-after wants a whole number of frames, not \"%1\"")
                         .arg(parser.value(hangUpOption)),

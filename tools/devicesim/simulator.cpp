@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -7,8 +8,9 @@
 namespace devicesim {
 namespace {
 
-// A first-generation console paces its bytes 1 ms apart; this much silence
-// means a frame with a wrong check has ended.
+// A first-generation console paces its bytes about 2 ms apart; this much
+// silence means a frame with a wrong check has ended. Bytes waiting for the
+// line are taken a byte time apart, far inside it.
 constexpr std::chrono::milliseconds kQuietAfter{50};
 // Replies nobody reads pile up in the line; beyond this they are dropped.
 constexpr qsizetype kMostOutgoing = 64 * 1024;
@@ -36,16 +38,21 @@ Simulator::Simulator(int line, int keepOpen, Options options, Log log, QObject *
     , m_writable(std::make_unique<QSocketNotifier>(line, QSocketNotifier::Write))
 {
     m_writable->setEnabled(false);
-    connect(m_readable.get(), &QSocketNotifier::activated, this, &Simulator::readLine);
-    connect(m_writable.get(), &QSocketNotifier::activated, this, &Simulator::writeOutgoing);
+    connect(m_readable.get(), &QSocketNotifier::activated, this, &Simulator::lineReadable);
+    connect(m_writable.get(), &QSocketNotifier::activated, this, &Simulator::lineWritable);
 
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(kQuietAfter);
     connect(&m_quiet, &QTimer::timeout, this, &Simulator::lineQuiet);
 
-    m_replyTimer.setSingleShot(true);
-    m_replyTimer.setTimerType(Qt::PreciseTimer);
+    for (QTimer *timer : {&m_replyTimer, &m_readTimer, &m_writeTimer}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
     connect(&m_replyTimer, &QTimer::timeout, this, &Simulator::sendDueReplies);
+    connect(&m_readTimer, &QTimer::timeout, this, &Simulator::readAtLineSpeed);
+    connect(&m_writeTimer, &QTimer::timeout, this, &Simulator::writeOutgoing);
+    m_clock.start();
 }
 
 Simulator::~Simulator()
@@ -53,30 +60,90 @@ Simulator::~Simulator()
     closeLine();
 }
 
-void Simulator::readLine()
+qsizetype Simulator::dueBy(Nanoseconds now, Nanoseconds next)
+{
+    return now < next ? 0 : 1 + qsizetype((now - next) / kByteTime);
+}
+
+void Simulator::armFor(QTimer &timer, Nanoseconds wait)
+{
+    // Timers count whole milliseconds. Rounded up, a byte goes a little late
+    // rather than the timer waking for nothing; the schedule lets the next
+    // ones catch up, so the pace holds on average.
+    timer.start(
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), std::chrono::milliseconds(0)));
+}
+
+void Simulator::lineReadable()
+{
+    if (m_options.instant) {
+        readAll();
+        return;
+    }
+    // The notifier is level-triggered: left on while bytes wait their turn
+    // it would spin, so the read timer takes over until the line is drained.
+    m_readable->setEnabled(false);
+    m_nextIn = std::max(m_nextIn, now());
+    readAtLineSpeed();
+}
+
+void Simulator::readAtLineSpeed()
+{
+    const Nanoseconds at = now();
+    const qsizetype due = dueBy(at, m_nextIn);
+    if (due == 0) {
+        armFor(m_readTimer, m_nextIn - at);
+        return;
+    }
+    char buffer[4096];
+    ssize_t n = 0;
+    do {
+        n = ::read(m_line, buffer, size_t(std::min(due, qsizetype(sizeof buffer))));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        m_readable->setEnabled(true);
+        return;
+    }
+    if (!took(buffer, n))
+        return;
+    m_nextIn += n * kByteTime;
+    if (n < due)
+        m_readable->setEnabled(true); // drained: wait for the console
+    else
+        armFor(m_readTimer, m_nextIn - now());
+}
+
+void Simulator::readAll()
 {
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(m_line, buffer, sizeof buffer);
-        if (n > 0) {
-            handle(m_decoder.feed(QByteArrayView(buffer, n)));
-            if (m_stopped)
-                return;
-            continue;
-        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
+            return;
+        if (!took(buffer, n))
+            return;
+    }
+}
+
+// What a read returned; false once the line is gone.
+bool Simulator::took(const char *bytes, ssize_t n)
+{
+    if (n <= 0) {
         stop(QStringLiteral("line gone: ")
                  + (n == 0 ? QStringLiteral("hung up") : systemError(errno)),
              1);
-        return;
+        return false;
     }
+    handle(m_decoder.feed(QByteArrayView(bytes, n)));
+    if (m_stopped)
+        return false;
     if (m_decoder.hasPending())
         m_quiet.start();
     else
         m_quiet.stop();
+    return true;
 }
 
 void Simulator::lineQuiet()
@@ -136,32 +203,64 @@ void Simulator::sendDueReplies()
 
 void Simulator::send(const QByteArray &reply)
 {
-    if (m_outgoing.size() + reply.size() > kMostOutgoing) {
+    if (m_outgoingBytes + reply.size() > kMostOutgoing) {
         m_log(QStringLiteral("reply dropped: nobody reads the line"));
         return;
     }
-    m_log(describeReply(reply));
-    m_outgoing.append(reply);
+    // An answer follows the one still going out without a gap, or starts now.
+    if (m_outgoing.empty())
+        m_nextOut = std::max(m_nextOut, now());
+    m_outgoing.push_back(reply);
+    m_outgoingBytes += reply.size();
     writeOutgoing();
 }
 
+void Simulator::lineWritable()
+{
+    // Held up by a full line: the rest follows at line speed from now, not in a rush.
+    m_writable->setEnabled(false);
+    m_nextOut = std::max(m_nextOut, now());
+    writeOutgoing();
+}
+
+// On a real port at 9600 baud the driver paces the bytes again; written no
+// faster than it sends them, they only wait less in its buffer.
 void Simulator::writeOutgoing()
 {
-    while (!m_outgoing.isEmpty()) {
-        const ssize_t n = ::write(m_line, m_outgoing.constData(), size_t(m_outgoing.size()));
+    while (!m_outgoing.empty() && !m_writable->isEnabled()) {
+        const QByteArray &front = m_outgoing.front();
+        qsizetype count = front.size() - m_frontSent;
+        if (!m_options.instant) {
+            const Nanoseconds at = now();
+            count = std::min(count, dueBy(at, m_nextOut));
+            if (count == 0) {
+                armFor(m_writeTimer, m_nextOut - at);
+                return;
+            }
+        }
+        if (!m_frontLogged) {
+            m_log(describeReply(front));
+            m_frontLogged = true;
+        }
+        const ssize_t n = ::write(m_line, front.constData() + m_frontSent, size_t(count));
         if (n > 0) {
-            m_outgoing.remove(0, n);
+            m_frontSent += n;
+            m_outgoingBytes -= n;
+            m_nextOut += n * kByteTime;
+            if (m_frontSent == front.size()) {
+                m_outgoing.pop_front();
+                m_frontSent = 0;
+                m_frontLogged = false;
+            }
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             m_writable->setEnabled(true);
-            return;
         } else {
             stop(QStringLiteral("line gone: ") + systemError(errno), 1);
             return;
         }
     }
-    m_writable->setEnabled(false);
 }
 
 void Simulator::stop(const QString &why, int exitCode)
@@ -178,7 +277,11 @@ void Simulator::closeLine()
 {
     m_quiet.stop();
     m_replyTimer.stop();
+    m_readTimer.stop();
+    m_writeTimer.stop();
     m_due.clear();
+    m_outgoing.clear();
+    m_outgoingBytes = 0;
     m_readable.reset();
     m_writable.reset();
     if (m_line >= 0)
