@@ -1,8 +1,9 @@
-// How soon an answer from the device shows in Text1 while the running light
-// runs. The reference is the same window on the polling wait: it never sleeps,
-// so it sees bytes as soon as its event loop can, and any lag of the sleeping
-// wait in waking for them shows against it. The answer's own time on a 9600
-// baud line puts the figure in scale.
+// How soon an answer from the device shows whole in Text1 while the running
+// light runs. The device writes it as a 9600-baud line delivers it, a byte
+// every 1.04 ms, and each answer is timed from its last byte. The reference is the same window on
+// the polling wait: it never sleeps, so it sees bytes as soon as its event loop can, and any lag of
+// the sleeping wait in waking for them shows against it. The answer's own time on a 9600 baud line
+// puts the figure in scale.
 #include "benchtable.h"
 #include "probe.h"
 
@@ -26,8 +27,8 @@ int main(int argc, char **argv)
         runProbe(QStringLiteral("probe_pattern_polling"), kCommands, answer);
     if (!ours || !polling || ours->latencies.empty() || polling->latencies.empty())
         return 1;
-    const QString figure = QStringLiteral("Answer written by the device to `Text1` showing it, "
-                                          "during the running light (%1 answers), ")
+    const QString figure = QStringLiteral("Answer at line speed, its last byte to `Text1` showing "
+                                          "all of it, during the running light (%1 answers), ")
                                .arg(ours->latencies.size());
     const QString reference = QStringLiteral("polling wait");
     printRow(figure + QStringLiteral("p50"), percentile(ours->latencies, 50), reference,

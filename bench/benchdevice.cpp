@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kPollMs = 20;
 constexpr char kEot = 0x04;
+constexpr double kCharacterMs = 10 * 1000.0 / 9600; // start, 8 data and stop bits
 
 } // namespace
 
@@ -83,7 +84,10 @@ void BenchDevice::write(const QByteArray &bytes)
 void BenchDevice::answerAt(const QByteArray &bytes, double atMs)
 {
     const std::lock_guard lock(m_mutex);
-    m_pending.push_back({bytes, atMs});
+    // As a UART sends it: each byte has arrived one character time after the last.
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        m_pending.push_back(
+            {bytes.sliced(i, 1), atMs + double(i + 1) * kCharacterMs, i == bytes.size() - 1});
 }
 
 std::vector<double> BenchDevice::answeredAtMs() const
@@ -133,8 +137,9 @@ void BenchDevice::writeDueAnswers()
             if (m_pending.empty() || m_pending.front().atMs > wallMs())
                 return;
             due = m_pending.front().bytes;
+            if (m_pending.front().last)
+                m_answered.push_back(wallMs());
             m_pending.erase(m_pending.begin());
-            m_answered.push_back(wallMs());
         }
         write(due);
     }

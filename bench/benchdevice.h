@@ -33,9 +33,10 @@ public:
 
     // Writes all of `bytes` now, blocking while the pseudo-terminal is full. Any thread.
     void write(const QByteArray &bytes);
-    // Writes `bytes` from the reader thread at `atMs` (wallMs), after earlier answers.
+    // Writes `bytes` from the reader thread at 9600 baud, starting at `atMs`
+    // (wallMs): each byte one character time after the one before.
     void answerAt(const QByteArray &bytes, double atMs);
-    // When each answer went out, in order.
+    // When the last byte of each answer went out, in order.
     std::vector<double> answeredAtMs() const;
 
 private:
@@ -46,6 +47,7 @@ private:
     struct Answer {
         QByteArray bytes;
         double atMs;
+        bool last; // of its answer
     };
 
     FrameHandler m_onFrame;

@@ -3,6 +3,7 @@
 #include "codepage.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -10,6 +11,14 @@
 #include <cstdlib>
 
 namespace {
+
+// A device's answer reaches the console in pieces: a UART hands over its FIFO
+// at a trigger level or after a character time-out, a USB adapter once per
+// latency-timer tick of up to 16 ms. Pieces closer than this are one reply;
+// answers to commands sent a 200 ms step apart are not.
+constexpr qint64 kReplyQuietMs = 50;
+// An endless stream shows its latest part: one read buffer's worth.
+constexpr qsizetype kReplyShownBytes = 4096;
 
 QString otherPort(int port)
 {
@@ -99,16 +108,31 @@ void ConsoleWindow::MSComm1_OnComm()
         && MSComm1.commEvent() != SerialControl::Receive)
         return;
     const QByteArray read = MSComm1.input();
+    if (!m_lastByteAt.isValid() || m_lastByteAt.hasExpired(kReplyQuietMs))
+        m_reply.clear();
+    if (!read.isEmpty()) {
+        m_reply += read;
+        m_lastByteAt.start();
+    }
+    if (m_reply.size() > kReplyShownBytes)
+        m_reply.remove(0, m_reply.size() - kReplyShownBytes);
     const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
-    Text1->setText(CodePage::fromBytes(read));
-    Text6->setText(read.isEmpty() ? QString()
-                                  : QString::number(quint8(read.back()), base).toUpper());
+    Text1->setText(CodePage::fromBytes(m_reply));
+    Text6->setText(m_reply.isEmpty() ? QString()
+                                     : QString::number(quint8(m_reply.back()), base).toUpper());
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent *event)
 {
+    hideAtOnce();
     Form_Unload();
     event->accept();
+}
+
+void ConsoleWindow::hideAtOnce()
+{
+    hide();
+    QGuiApplication::sync();
 }
 
 bool ConsoleWindow::send(const QByteArray &bytes, Operation operation)
@@ -128,6 +152,7 @@ void ConsoleWindow::showWarning(const QString &text)
 
 void ConsoleWindow::endProgram()
 {
+    hideAtOnce();
     MSComm1.disconnect(this);
     MSComm1.setPortOpen(false);
     std::fflush(nullptr);

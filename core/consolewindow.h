@@ -3,6 +3,7 @@
 #include "layout.h"
 #include "serialcontrol.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QWidget>
 #include <initializer_list>
@@ -73,9 +74,13 @@ protected:
     // Modal warning titled "系统信息" with one OK button; returns after OK.
     void showWarning(const QString &text);
 
-    // Ends the process at once from any depth, without the unload, after
-    // handing over what is already queued for the port and releasing it.
+    // Ends the process at once from any depth, without the unload: the window
+    // goes first, then the command already on the line is let finish, what
+    // waits behind it is dropped and the port released.
     [[noreturn]] void endProgram();
+
+    // Takes the window off the screen now, not when the event loop next runs.
+    void hideAtOnce();
 
     bool unloaded() const { return m_unloaded; }
 
@@ -88,4 +93,6 @@ protected:
 private:
     Program m_program;
     bool m_unloaded = false;
+    QByteArray m_reply; // what Text1 shows, as bytes
+    QElapsedTimer m_lastByteAt;
 };

@@ -32,8 +32,13 @@ QWidget *create(Kind kind, const QString &text, QWidget *parent)
         box->setMaxLength(std::numeric_limits<int>::max());
         return box;
     }
-    case Kind::Button:
-        return new QPushButton(text, parent);
+    case Kind::Button: {
+        auto *button = new QPushButton(text, parent);
+        // Return and Enter click a focused button, as Space does; outside a
+        // dialog the toolkit leaves that off unless asked.
+        button->setAutoDefault(true);
+        return button;
+    }
     }
     return nullptr;
 }
@@ -73,7 +78,8 @@ void build(QWidget *window, const Window &design)
         QWidget::setTabOrder(tabStops[i - 1].second, tabStops[i].second);
     if (!tabStops.empty())
         tabStops.front().second->setFocus();
-    window->setFixedSize(pixels(design.width), pixels(design.height));
+    // An ordinary window: it may be resized or maximised, the controls stay put.
+    window->resize(pixels(design.width), pixels(design.height));
 }
 
 } // namespace Layout

@@ -49,7 +49,7 @@ struct Window {
 // "宋体" at the given size; the application maps the face to a Song-style font.
 QFont songFont(double points, bool bold);
 
-// Creates every control as a child of `window`, fixes the window's size,
+// Creates every control as a child of `window`, gives the window its size,
 // chains the tab order by tab index and gives the first stop the focus.
 void build(QWidget *window, const Window &design);
 

@@ -1,6 +1,7 @@
 #include "serialcontrol.h"
 
 #include <QDeadlineTimer>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <termios.h>
@@ -8,12 +9,20 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kBaudRate = 9600;
 constexpr int kBitsPerByte = 10; // start bit, 8 data bits, stop bit
-constexpr int kDrainMarginMs = 200;
+// A write can sit in the driver or a USB adapter a little longer than its bits take.
+constexpr std::chrono::milliseconds kFinishMargin{200};
 constexpr int kLineWatchMs = 250;
 // Keeps every read, and so every reply shown, to a size a text box handles at once.
 constexpr qint64 kReadBufferBytes = 4096;
+
+Clock::duration lineTime(qsizetype bytes)
+{
+    return std::chrono::microseconds(bytes * kBitsPerByte * 1'000'000 / kBaudRate);
+}
 
 } // namespace
 
@@ -29,10 +38,14 @@ SerialControl::SerialControl(QObject *parent)
 
     m_lineWatch.setInterval(kLineWatchMs);
     m_lineWatch.setTimerType(Qt::CoarseTimer);
+    m_lineFree.setSingleShot(true);
+    m_lineFree.setTimerType(Qt::PreciseTimer);
 
     connect(&m_port, &QSerialPort::readyRead, this, [this] { raiseEvent(Receive); });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialControl::handleError);
     connect(&m_lineWatch, &QTimer::timeout, this, &SerialControl::checkLine);
+    connect(&m_lineFree, &QTimer::timeout, this, &SerialControl::handOverOutput);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialControl::handOverOutput);
 }
 
 SerialControl::~SerialControl()
@@ -65,8 +78,10 @@ bool SerialControl::setPortOpen(bool open)
     if (open == m_port.isOpen())
         return true;
     if (!open) {
-        drain();
+        m_waiting.clear();
+        finishWriteOnTheLine();
         m_lineWatch.stop();
+        m_lineFree.stop();
         m_port.close();
         return true;
     }
@@ -86,7 +101,28 @@ bool SerialControl::setOutput(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return false;
-    return bytes.isEmpty() || m_port.write(bytes) == bytes.size();
+    if (!bytes.isEmpty()) {
+        m_waiting.push_back(bytes);
+        handOverOutput();
+    }
+    return true;
+}
+
+qsizetype SerialControl::outBufferCount() const
+{
+    qsizetype count = 0;
+    for (const QByteArray &write : m_waiting)
+        count += write.size();
+    return count;
+}
+
+std::chrono::milliseconds SerialControl::lineBusyFor() const
+{
+    if (!m_port.isOpen())
+        return {};
+    const Clock::duration handedOver = std::max(m_lineFreeAt - Clock::now(), Clock::duration{});
+    const qsizetype notYetOut = m_port.bytesToWrite() + outBufferCount();
+    return std::chrono::ceil<std::chrono::milliseconds>(handedOver + lineTime(notYetOut));
 }
 
 QByteArray SerialControl::input()
@@ -94,14 +130,39 @@ QByteArray SerialControl::input()
     return m_port.isOpen() ? m_port.readAll() : QByteArray();
 }
 
-void SerialControl::drain()
+// The operating system and a pseudo-terminal take far more than the line
+// carries, and say nothing of what is still on its way; so the console keeps
+// the line's time itself and hands over the next write only when the last has
+// had its time. What waits here can then be dropped at a write's boundary.
+void SerialControl::handOverOutput()
 {
-    if (!m_port.isOpen() || m_port.bytesToWrite() == 0)
+    while (!m_waiting.empty() && m_port.isOpen() && m_port.bytesToWrite() == 0) {
+        const Clock::duration busy = m_lineFreeAt - Clock::now();
+        if (busy > Clock::duration::zero()) {
+            m_lineFree.start(std::chrono::ceil<std::chrono::milliseconds>(busy));
+            return;
+        }
+        const QByteArray next = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        m_lineFreeAt = Clock::now() + lineTime(next.size());
+        if (m_port.write(next) != next.size())
+            return; // the error handler has closed the port
+    }
+}
+
+// Blocks for at most one write's time on the line: when the program ends the
+// window is already gone, and a switch waits no longer than the line does.
+void SerialControl::finishWriteOnTheLine()
+{
+    if (!m_port.isOpen())
         return;
-    const qint64 wireMs = m_port.bytesToWrite() * kBitsPerByte * 1000 / kBaudRate;
-    const QDeadlineTimer deadline(wireMs + kDrainMarginMs);
+    const Clock::time_point latest = Clock::now() + lineBusyFor() + kFinishMargin;
+    const QDeadlineTimer deadline(latest);
     while (m_port.isOpen() && m_port.bytesToWrite() > 0 && !deadline.hasExpired())
         m_port.waitForBytesWritten(int(deadline.remainingTime()));
+    // Closing restores the line settings the port had before, which would
+    // garble bytes the driver still holds.
+    std::this_thread::sleep_until(std::min(m_lineFreeAt, latest));
 }
 
 void SerialControl::raiseEvent(int kind)
@@ -154,6 +215,8 @@ void SerialControl::loseDevice()
 {
     const int port = m_commPort;
     m_lineWatch.stop();
+    m_lineFree.stop();
+    m_waiting.clear();
     m_port.close();
     ++m_losses;
     QMetaObject::invokeMethod(

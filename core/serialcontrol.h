@@ -5,6 +5,8 @@
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
+#include <chrono>
+#include <deque>
 
 // The window's serial control: one port, numbered 1 (COM1) or 2 (COM2), at the
 // fixed line settings 9600 8N1 without flow control. Every member is used on
@@ -37,11 +39,20 @@ public:
 
     bool portOpen() const { return m_port.isOpen(); }
     // Opening fails when the device is missing or another program holds it.
-    // Closing first hands over everything queued, so no written byte is lost.
+    // Closing lets the write already on the line finish, so the device never
+    // gets half a command, and drops the writes still waiting behind it.
     bool setPortOpen(bool open);
 
-    // One write of the whole array. Refused (false, nothing written) while closed.
+    // One write of the whole array, refused (false) while closed. Writes leave
+    // at the line's pace: each is handed to the port once the line has had
+    // time to carry the one before; until then it waits here, in order.
     bool setOutput(const QByteArray &bytes);
+
+    // Bytes written and not yet handed to the line.
+    qsizetype outBufferCount() const;
+    // How long the line still needs for what has been written, as it carries
+    // 9600 baud; zero once everything has gone.
+    std::chrono::milliseconds lineBusyFor() const;
 
     // Every byte waiting, in arrival order, removed from the buffer.
     QByteArray input();
@@ -50,10 +61,6 @@ public:
 
     // How many times the device has gone away while open, since construction.
     int losses() const { return m_losses; }
-
-    // Blocks until what setOutput queued has reached the operating system,
-    // at most its wire time at 9600 baud plus a margin.
-    void drain();
 
     // Raises onComm with the given kind, as the port's own sources do.
     void raiseEvent(int kind);
@@ -68,9 +75,14 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void checkLine();
     void loseDevice();
+    void handOverOutput();
+    void finishWriteOnTheLine();
 
     QSerialPort m_port;
     QTimer m_lineWatch;
+    QTimer m_lineFree;
+    std::deque<QByteArray> m_waiting; // written, not yet handed to the port
+    std::chrono::steady_clock::time_point m_lineFreeAt; // when the last handed-over write has gone
     int m_commPort = 1;
     int m_commEvent = NoEvent;
     int m_modemLines = -1; // last pinout seen, or -1 where the device has no modem lines

@@ -32,7 +32,8 @@ private:
     void start(Pattern clicked);
     void toggle(Operation operation);
     void runningLight(Operation operation);
-    // Sends `command`, shows its check value and waits the step time.
+    // Waits until the line has carried the last command, sends `command`,
+    // shows its check value and waits the step time.
     // False when the pattern must end: refused, asked for another, or unloaded.
     bool step(const QString &command, Operation operation);
 

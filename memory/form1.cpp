@@ -3,6 +3,7 @@
 #include "module1.h"
 
 #include <QLineEdit>
+#include <utility>
 
 namespace memory {
 namespace {
@@ -60,8 +61,7 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    sendCommand(Text5->text());
-    Module1::Delay(kStepMs);
+    sendThenWait(Text5->text());
 }
 
 void Form1::Command3_Click()
@@ -71,8 +71,23 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-    sendCommand(Text3->text());
-    Module1::Delay(kStepMs);
+    sendThenWait(Text3->text());
+}
+
+// A click during the wait sends at once and owes a wait of its own, which the
+// running wait takes over by starting afresh: the frames, their order and
+// their times are those of nested waits, the stack stays one wait deep.
+void Form1::sendThenWait(const QString &command)
+{
+    sendCommand(command);
+    m_waitOwed = true;
+    if (m_waiting)
+        return;
+    m_waiting = true;
+    // A closed window waits for nothing: the program ends with it.
+    while (std::exchange(m_waitOwed, false) && !unloaded())
+        Module1::Delay(kStepMs, [this] { return m_waitOwed || unloaded(); });
+    m_waiting = false;
 }
 
 } // namespace memory

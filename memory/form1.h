@@ -20,9 +20,13 @@ public:
     void Command4_Click(); // memory write (Text3), then a 200 ms wait
 
 private:
+    void sendThenWait(const QString &command);
+
     QLineEdit *Text2;
     QLineEdit *Text3;
     QLineEdit *Text5;
+    bool m_waiting = false;
+    bool m_waitOwed = false;
 };
 
 } // namespace memory

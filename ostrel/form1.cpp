@@ -5,6 +5,7 @@
 #include "module1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <optional>
 #include <utility>
@@ -119,8 +120,11 @@ void Form1::closeEvent(QCloseEvent *event)
         ConsoleWindow::closeEvent(event);
         return;
     }
+    // The frame on its way finishes out of sight; what was clicked behind it
+    // goes with the window.
+    hideAtOnce();
+    m_closeRequested = true;
     event->ignore();
-    m_pending.push_back([this] { m_closeRequested = true; });
 }
 
 // Only the outermost call runs actions; one that arrives inside a wait of a
@@ -136,11 +140,14 @@ void Form1::perform(std::function<void()> action)
         m_pending.pop_front();
         next();
     }
-    // What the operator did after asking to close goes with the window.
     m_pending.clear();
     m_busy = false;
-    if (std::exchange(m_closeRequested, false))
-        close();
+    // The window is already hidden, and a hidden window's close would not end
+    // the program; so the close is finished here.
+    if (std::exchange(m_closeRequested, false)) {
+        Form_Unload();
+        QCoreApplication::quit();
+    }
 }
 
 void Form1::sendFrame(Operation frame)

@@ -17,9 +17,10 @@ class Form1 : public ConsoleWindow {
 public:
     explicit Form1(const Program &program, QWidget *parent = nullptr);
 
-    // While a frame is going out, clicks, port switches and closing the window
-    // wait until it is complete, then take effect in the order they were made,
-    // so a frame's bytes are contiguous and all on the port it started on.
+    // While a frame is going out, clicks and port switches wait until it is
+    // complete, then take effect in the order they were made, so a frame's
+    // bytes are contiguous and all on the port it started on. Closing the
+    // window lets the frame finish and drops what waits behind it.
     void Command1_Click(); // the frame of Text5, Text2 and Text3; its check value in Text4
     void Command2_Click(); // the value of Text3 as one byte, and as the text of Text2
     void optCom_Click(int index) override;

@@ -2,24 +2,29 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QObject>
-#include <QSocketNotifier>
+#include <QList>
 #include <QString>
-#include <memory>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // The device end of a pseudo-terminal, in raw mode. The console opens path();
-// everything it writes is collected here as it arrives, with the arrival time.
-class PtyDevice : public QObject {
-    Q_OBJECT
-
+// everything it writes is collected by a thread of the device's own, with the
+// arrival time, so the device keeps reading while the console's thread blocks.
+//
+// At line speed the device behaves like one on a 9600-baud line: it takes
+// bytes off the line one character time (1.04 ms) apart, so a console that
+// writes faster sees its output pile up, and what it writes leaves a byte at a
+// time, so the console reads a reply in pieces.
+class PtyDevice {
 public:
-    struct Chunk {
-        qint64 atMs; // since the device was created
-        QByteArray bytes;
-    };
+    enum class Pace { Instant, LineSpeed };
 
-    PtyDevice();
-    ~PtyDevice() override;
+    explicit PtyDevice(Pace pace = Pace::Instant);
+    ~PtyDevice();
+    PtyDevice(const PtyDevice &) = delete;
+    PtyDevice &operator=(const PtyDevice &) = delete;
 
     QString path() const { return m_path; }
 
@@ -28,18 +33,20 @@ public:
     // What has arrived cut after every EOT, each piece with the arrival time
     // of its EOT; an unfinished tail is left out.
     struct Arrival {
-        qint64 atMs;
+        qint64 atMs; // since the device was created
         QByteArray frame;
     };
     QList<Arrival> arrivals() const;
     QList<QByteArray> frames() const;
-    const QList<Chunk> &chunks() const { return m_chunks; }
-    void clear() { m_chunks.clear(); }
+    void clear();
 
     // Keeps the event loop running until `count` bytes have arrived in all.
     bool waitForBytes(qsizetype count, int timeoutMs = 5000);
 
+    // Returns at once; at line speed the bytes follow one character time apart.
     void write(QByteArrayView bytes);
+    // Keeps the event loop running until everything written has left.
+    bool waitForWritten(int timeoutMs = 10000);
 
     // The device goes away, as a pulled USB adapter does.
     void hangUp();
@@ -50,12 +57,27 @@ public:
     int deviceEnd() const { return m_master; }
 
 private:
-    void collect();
+    void readLoop();
+    void writeLoop();
 
+    Pace m_pace;
     QString m_path;
     int m_master = -1;
     int m_slave = -1; // kept open so bytes still arrive after the console closes its end
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    QList<Chunk> m_chunks;
+    int m_wake[2] = {-1, -1};
     QElapsedTimer m_clock;
+    std::atomic<bool> m_stopping = false;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_outgoingReady;
+    struct Chunk {
+        qint64 atMs;
+        QByteArray bytes;
+    };
+    QList<Chunk> m_chunks; // as read
+    QByteArray m_outgoing;
+    bool m_writing = false;
+
+    std::thread m_reader;
+    std::thread m_writer;
 };
