@@ -1,6 +1,7 @@
 #include "consolewindow.h"
 
 #include "codepage.h"
+#include "module1.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -142,6 +143,15 @@ bool ConsoleWindow::send(const QByteArray &bytes, Operation operation)
     if (MSComm1.losses() == operation.lossesAtStart)
         showWarning(notOpenText(MSComm1.commPort()));
     return false;
+}
+
+bool ConsoleWindow::waitForLine(const std::function<bool()> &stopEarly)
+{
+    while (MSComm1.lineBusyFor().count() > 0) {
+        if (!Module1::Delay(qint32(MSComm1.lineBusyFor().count()), stopEarly))
+            return false;
+    }
+    return true;
 }
 
 void ConsoleWindow::showWarning(const QString &text)

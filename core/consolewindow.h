@@ -71,6 +71,10 @@ protected:
     bool send(const QByteArray &bytes, Operation operation);
     bool send(const QByteArray &bytes) { return send(bytes, beginOperation()); }
 
+    // Sleeps, dispatching events, until the line has carried everything
+    // written; false when `stopEarly` cut it short.
+    bool waitForLine(const std::function<bool()> &stopEarly = {});
+
     // Modal warning titled "系统信息" with one OK button; returns after OK.
     void showWarning(const QString &text);
 

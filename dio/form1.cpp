@@ -121,11 +121,7 @@ bool Form1::step(const QString &command, Operation operation)
     const auto interrupted = [this] { return m_requested != Pattern::None || unloaded(); };
     // The next command joins no queue: while the line still carries the last
     // one (a long command takes longer than a step), the pattern waits for it.
-    while (MSComm1.lineBusyFor().count() > 0) {
-        if (!Module1::Delay(qint32(MSComm1.lineBusyFor().count()), interrupted))
-            return false;
-    }
-    if (!sendCommand(command, operation))
+    if (!waitForLine(interrupted) || !sendCommand(command, operation))
         return false;
     return Module1::Delay(kStepMs, interrupted);
 }

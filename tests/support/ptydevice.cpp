@@ -48,8 +48,8 @@ QByteArray PtyDevice::received() const
 {
     const std::lock_guard lock(m_mutex);
     QByteArray all;
-    for (const Chunk &chunk : m_chunks)
-        all += chunk.bytes;
+    for (const Arrival &piece : m_pieces)
+        all += piece.bytes;
     return all;
 }
 
@@ -59,28 +59,26 @@ QList<PtyDevice::Arrival> PtyDevice::arrivals() const
     const std::lock_guard lock(m_mutex);
     QList<Arrival> out;
     QByteArray pending;
-    for (const Chunk &chunk : m_chunks) {
-        for (const char byte : chunk.bytes) {
+    for (const Arrival &piece : m_pieces) {
+        for (const char byte : piece.bytes) {
             pending += byte;
             if (byte == kEot)
-                out.append({chunk.atMs, std::exchange(pending, {})});
+                out.append({piece.atMs, std::exchange(pending, {})});
         }
     }
     return out;
 }
 
-QList<QByteArray> PtyDevice::frames() const
+QList<PtyDevice::Arrival> PtyDevice::pieces() const
 {
-    QList<QByteArray> out;
-    for (const Arrival &arrival : arrivals())
-        out << arrival.frame;
-    return out;
+    const std::lock_guard lock(m_mutex);
+    return m_pieces;
 }
 
 void PtyDevice::clear()
 {
     const std::lock_guard lock(m_mutex);
-    m_chunks.clear();
+    m_pieces.clear();
 }
 
 bool PtyDevice::waitForBytes(qsizetype count, int timeoutMs)
@@ -162,7 +160,7 @@ void PtyDevice::readLoop()
         }
         lineFreeAt = firstDone + kCharacterTime * (n - 1);
         const std::lock_guard lock(m_mutex);
-        m_chunks.append({m_clock.elapsed(), QByteArray(buffer, n)});
+        m_pieces.append({m_clock.elapsed(), QByteArray(buffer, n)});
     }
 }
 

@@ -30,14 +30,15 @@ public:
 
     QByteArray received() const;
 
-    // What has arrived cut after every EOT, each piece with the arrival time
-    // of its EOT; an unfinished tail is left out.
     struct Arrival {
         qint64 atMs; // since the device was created
-        QByteArray frame;
+        QByteArray bytes;
     };
+    // What has arrived cut after every EOT, each frame with the arrival time
+    // of its EOT; an unfinished tail is left out.
     QList<Arrival> arrivals() const;
-    QList<QByteArray> frames() const;
+    // Each read of the device as it came.
+    QList<Arrival> pieces() const;
     void clear();
 
     // Keeps the event loop running until `count` bytes have arrived in all.
@@ -53,9 +54,6 @@ public:
 
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 
-    // The device end itself, non-blocking, for a writer on a thread of its own.
-    int deviceEnd() const { return m_master; }
-
 private:
     void readLoop();
     void writeLoop();
@@ -70,11 +68,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_outgoingReady;
-    struct Chunk {
-        qint64 atMs;
-        QByteArray bytes;
-    };
-    QList<Chunk> m_chunks; // as read
+    QList<Arrival> m_pieces;
     QByteArray m_outgoing;
     bool m_writing = false;
 
