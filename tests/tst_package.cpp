@@ -1,5 +1,5 @@
-// The .deb as a user gets it: built by CPack, unpacked into a scratch root,
-// and every program in it started from there.
+// The .deb as a user gets it: built by CPack, held to lintian, unpacked into a
+// scratch root, and every program in it started from there.
 #include "ptydevice.h"
 
 #include <QDir>
@@ -15,9 +15,11 @@ QString run(const QString &program, const QStringList &arguments, int *exitCode 
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    process.waitForFinished(120000);
+    // A tool that is missing must not pass for one that found nothing.
+    const bool finished = process.waitForFinished(120000);
     if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *exitCode =
+            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromUtf8(process.readAll());
 }
 
@@ -29,8 +31,9 @@ class TestPackage : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void controlFields();
-    void everyProgramHasAValidDesktopEntryAndAnIcon_data() { programs(); }
-    void everyProgramHasAValidDesktopEntryAndAnIcon();
+    void lintianFindsNoErrorOrWarning();
+    void everyProgramHasADesktopEntryAnIconAndAManualPage_data() { programs(); }
+    void everyProgramHasADesktopEntryAnIconAndAManualPage();
     void everyProgramStartsFromTheUnpackedPackage_data() { programs(); }
     void everyProgramStartsFromTheUnpackedPackage();
 
@@ -89,9 +92,20 @@ void TestPackage::controlFields()
         QVERIFY2(fields.contains(QLatin1StringView(dependency)), qPrintable(fields));
 }
 
-void TestPackage::everyProgramHasAValidDesktopEntryAndAnIcon()
+// Overrides belong in usr/share/lintian/overrides, each with its reason beside it.
+void TestPackage::lintianFindsNoErrorOrWarning()
+{
+    int status = 0;
+    const QString report =
+        run(QStringLiteral("lintian"),
+            {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb}, &status);
+    QVERIFY2(status == 0, qPrintable(report));
+}
+
+void TestPackage::everyProgramHasADesktopEntryAnIconAndAManualPage()
 {
     QFETCH(QString, name);
+    QFETCH(int, startPort);
     const QString entry =
         m_root + QStringLiteral("/usr/share/applications/") + name + QStringLiteral(".desktop");
     int status = 0;
@@ -102,6 +116,18 @@ void TestPackage::everyProgramHasAValidDesktopEntryAndAnIcon()
     const QString icon = desktop.value(QStringLiteral("Desktop Entry/Icon")).toString();
     QVERIFY(QFile::exists(m_root + QStringLiteral("/usr/share/icons/hicolor/scalable/apps/") + icon
                           + QStringLiteral(".svg")));
+
+    // Unhyphenated, so that a phrase can be looked for across line breaks.
+    const QString page =
+        run(QStringLiteral("man"),
+            {QStringLiteral("--nh"), QStringLiteral("-l"),
+             m_root + QStringLiteral("/usr/share/man/man1/") + name + QStringLiteral(".1.gz")},
+            &status)
+            .simplified();
+    QVERIFY2(status == 0 && page.contains(name + QStringLiteral(" - "))
+                 && page.contains(QStringLiteral("opens COM%1").arg(startPort))
+                 && page.contains(QStringLiteral("系统信息")),
+             qPrintable(page));
 }
 
 void TestPackage::everyProgramStartsFromTheUnpackedPackage()
