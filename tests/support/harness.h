@@ -5,68 +5,51 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QStringList>
 #include <QTest>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 
-// What every console test pins: the programs' fonts and font substitutions.
+// The programs' fonts and font substitutions.
 void setUpTestApplication();
-
-// Spaced hexadecimal, as frames are written in tables: "01 20 04".
-QByteArray fromHex(const char *spaced);
-
-// Keeps the event loop running for half a second; false when this process
-// took more than a quarter of it (a port spinning on a gone device takes all).
+QByteArray fromHex(const char *spaced); // "01 20 04"
+// Half a second of the event loop; false when this process took more than a
+// quarter of it, as a port spinning on a gone device does.
 bool staysQuiet();
 
-// Answers every modal box with OK as soon as it comes up, keeping "title|text".
-class ModalBoxes : public QObject {
-public:
-    ModalBoxes();
-    QStringList seen;
-
-private:
-    QTimer m_poll;
-};
-
-// COM1 and COM2 on pseudo-terminals, mapped through COMM_COM1 and COMM_COM2,
-// and every modal box answered. The boxes go first, then the devices.
+// COM1 and COM2 on pseudo-terminals for the consoles, and every modal box
+// answered with OK as it comes up, kept as "title|text".
 struct TwoPorts {
     explicit TwoPorts(PtyDevice::Pace pace = PtyDevice::Pace::Instant);
     PtyDevice &com(int port) { return port == 1 ? com1 : com2; }
     PtyDevice com1;
     PtyDevice com2;
-    ModalBoxes boxes;
+    QStringList boxes;
+    QTimer answer;
 };
 
 // One of the five programs' windows, by name, loaded and shown.
 std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
+QLineEdit *box(QWidget &window, const char *name);
+void setText(QWidget &window, const char *name, const QString &text);
+void click(QWidget &window, const char *name); // a push button or an option
 
-inline QLineEdit *box(QWidget &window, const char *name)
+// A table of rows, each a struct whose first member is its name: one test
+// row per entry, and the entry of the row running.
+template <typename Row, size_t N> void useRows(const Row (&table)[N])
 {
-    return window.findChild<QLineEdit *>(QLatin1StringView(name));
+    QTest::addColumn<int>("row");
+    for (size_t i = 0; i < N; ++i)
+        QTest::newRow(table[i].name) << int(i);
 }
-inline void click(QWidget &window, const char *name)
+template <typename Row, size_t N> const Row &currentRow(const Row (&table)[N])
 {
-    window.findChild<QPushButton *>(QLatin1StringView(name))->click();
-}
-inline void setText(QWidget &window, const char *name, const QString &text)
-{
-    box(window, name)->setText(text);
+    return table[*static_cast<const int *>(QTest::qData("row", qMetaTypeId<int>()))];
 }
 
-// What ends the process (the End buttons) runs in a copy of the test binary,
-// which calls `childMain(scenario)`; the devices stay with the parent.
-struct ChildRun {
-    bool finished;
-    int exitCode; // -1 for a crash
-    qint64 ms; // from start to end
-};
-ChildRun runChild(const QString &scenario, int timeoutMs = 20000);
+// Runs the test binary again with CONSOLE_TEST_CHILD=scenario, for what ends
+// the process; the devices stay here. Returns the exit status, -1 for none.
+int runChild(const QString &scenario);
 
 #define CONSOLE_TEST_MAIN(TestClass, childMain)                                                    \
     int main(int argc, char **argv)                                                                \

@@ -9,50 +9,32 @@
 #include <mutex>
 #include <thread>
 
-// The device end of a pseudo-terminal, in raw mode. The console opens path();
-// everything it writes is collected by a thread of the device's own, with the
-// arrival time, so the device keeps reading while the console's thread blocks.
-//
-// At line speed the device behaves like one on a 9600-baud line: it takes
-// bytes off the line one character time (1.04 ms) apart, so a console that
-// writes faster sees its output pile up, and what it writes leaves a byte at a
-// time, so the console reads a reply in pieces.
+// The device end of a pseudo-terminal in raw mode, read and written by threads
+// of its own, so it keeps time while the console's thread blocks. At line speed
+// it is a device on a 9600-baud line: it takes a byte off the line every
+// 1.04 ms, and what it writes leaves a byte every 1.04 ms.
 class PtyDevice {
 public:
     enum class Pace { Instant, LineSpeed };
-
-    explicit PtyDevice(Pace pace = Pace::Instant);
-    ~PtyDevice();
-    PtyDevice(const PtyDevice &) = delete;
-    PtyDevice &operator=(const PtyDevice &) = delete;
-
-    QString path() const { return m_path; }
-
-    QByteArray received() const;
-
     struct Arrival {
         qint64 atMs; // since the device was created
         QByteArray bytes;
     };
-    // What has arrived cut after every EOT, each frame with the arrival time
-    // of its EOT; an unfinished tail is left out.
-    QList<Arrival> arrivals() const;
-    // Each read of the device as it came.
-    QList<Arrival> pieces() const;
-    void clear();
 
-    // Keeps the event loop running until `count` bytes have arrived in all.
+    explicit PtyDevice(Pace pace = Pace::Instant);
+    ~PtyDevice();
+
+    QString path() const { return m_path; }
+    QByteArray received() const { return std::lock_guard(m_mutex), m_received; }
+    // What has arrived cut after every EOT, each with the time its EOT came.
+    QList<Arrival> arrivals() const
+    {
+        return std::lock_guard(m_mutex), m_frames.first(m_frames.size() - 1);
+    }
     bool waitForBytes(qsizetype count, int timeoutMs = 5000);
-
-    // Returns at once; at line speed the bytes follow one character time apart.
-    void write(QByteArrayView bytes);
-    // Keeps the event loop running until everything written has left.
+    void write(QByteArrayView bytes); // returns at once
     bool waitForWritten(int timeoutMs = 10000);
-
-    // The device goes away, as a pulled USB adapter does.
-    void hangUp();
-
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    void hangUp(); // as a pulled USB adapter
 
 private:
     void readLoop();
@@ -61,17 +43,15 @@ private:
     Pace m_pace;
     QString m_path;
     int m_master = -1;
-    int m_slave = -1; // kept open so bytes still arrive after the console closes its end
+    int m_slave = -1; // held, so the console may close and reopen its end
     int m_wake[2] = {-1, -1};
     QElapsedTimer m_clock;
     std::atomic<bool> m_stopping = false;
-
     mutable std::mutex m_mutex;
     std::condition_variable m_outgoingReady;
-    QList<Arrival> m_pieces;
+    QByteArray m_received;
+    QList<Arrival> m_frames; // and the tail of one still coming
     QByteArray m_outgoing;
-    bool m_writing = false;
-
     std::thread m_reader;
     std::thread m_writer;
 };
