@@ -81,11 +81,13 @@ QStringList layoutDifferences(QWidget *window, const ExpectedWindow &expected)
             out << name + u" missing"_s;
             continue;
         }
-        const auto *edit = qobject_cast<QLineEdit *>(widget);
+        auto *edit = qobject_cast<QLineEdit *>(widget);
         const char *textProperty = widget->inherits("QGroupBox") ? "title" : "text";
         differ(name, widget->geometry(), row.geometry);
         differ(name, edit ? edit->text() : widget->property(textProperty).toString(),
                QString::fromUtf8(row.text));
+        if (edit) // a pasted command goes out whole
+            edit->setText(QString(40'000, u'x')), differ(name, edit->text().size(), 40'000);
         const QFont font = widget->font();
         differ(name, row.points ? QFontInfo(font).family() : font.family(),
                row.points ? u"AR PL UMing CN"_s : window->font().family());
