@@ -2,7 +2,7 @@
 #include "device.h"
 #include "frames.h"
 #include "ptydevice.h"
-#include "testapp.h"
+#include "harness.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
