@@ -44,28 +44,21 @@ AtFrame at(int frame, const std::function<void(QWidget &)> &action)
     };
 }
 
-QStringList light(int commands)
-{
-    QStringList out;
-    for (int i = 0; out.size() < commands; ++i)
-        out << u"01DOP0%1"_s.arg(1 << (i % 8), 2, 16, QChar(u'0')) << u"01DOP000"_s;
-    return out.first(commands);
-}
-
 // clang-format off
 // atOnce: the command that follows a click without a step, or -1. Text4
 // shows the check of each command as it goes out.
 const struct { const char *name; const char *button; AtFrame atFrame; QStringList commands; int atOnce; } kPatterns[] = {
     {"toggle", "Command1", {}, {"01DOP1FF", "01DOP100", "01DOP1FF"}, -1},
-    {"running light, a pass and the next start", "Command2", {}, light(17), -1},
+    {"running light, a pass and the next start", "Command2", {}, {"01DOP001", "01DOP000", "01DOP002", "01DOP000",
+     "01DOP004", "01DOP000", "01DOP008", "01DOP000", "01DOP010", "01DOP000", "01DOP020", "01DOP000", "01DOP040",
+     "01DOP000", "01DOP080", "01DOP000", "01DOP001"}, -1},
     {"prefix edited after 01DOP004", "Command2", at(5, [](QWidget &w) { setText(w, "Text5", u"01DOP1"_s); }),
      {"01DOP001", "01DOP000", "01DOP002", "01DOP000", "01DOP004", "01DOP100", "01DOP108", "01DOP100", "01DOP110"}, -1},
     {"empty prefix", "Command2", at(0, [](QWidget &w) { setText(w, "Text5", {}); }), {"01", "00", "02"}, -1},
-    {"OFF in lower case, ON emptied", "Command1", [](QWidget &w, int n) {
-         setText(w, "Text3", u"01dop100"_s);
-         if (n == 1)
-             setText(w, "Text2", {});
-     }, {"01DOP1FF", "01DOP100", "", "01DOP100"}, -1},
+    {"OFF in lower case", "Command1", at(0, [](QWidget &w) { setText(w, "Text3", u"01dop100"_s); }),
+     {"01DOP1FF", "01DOP100", "01DOP1FF"}, -1},
+    {"ON emptied after the first", "Command1", at(1, [](QWidget &w) { setText(w, "Text2", {}); }),
+     {"01DOP1FF", "01DOP100", ""}, -1},
     {"闪动 during the toggle", "Command1", at(2, [](QWidget &w) { click(w, "Command2"); }),
      {"01DOP1FF", "01DOP100", "01DOP001", "01DOP000"}, 2},
     {"闪动 again restarts the light", "Command2", at(3, [](QWidget &w) { click(w, "Command2"); }),
@@ -79,8 +72,6 @@ class TestDio : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { setUpTestApplication(); }
-
     void patterns_data() { useRows(kPatterns); }
     void patterns()
     {
@@ -105,25 +96,15 @@ private Q_SLOTS:
     {
         TwoPorts ports;
         auto window = openConsole(u"dunwell"_s);
-        int clicks = 0;
-        QTimer clicker;
-        connect(&clicker, &QTimer::timeout, this, [&] {
-            // Each lands inside the running pattern's wait; nested loops would
-            // need ten thousand stack frames of waits.
-            click(*window, ++clicks % 2 ? "Command1" : "Command2");
-            if (clicks == 10'000) {
-                clicker.stop();
-                QTimer::singleShot(300, window.get(), [&] { window->close(); });
-            }
-        });
-        clicker.start(0);
+        // Nested pattern loops would need ten thousand stack frames of waits.
+        clickRepeatedly(
+            *window, 10'000, [](int i) { return i % 2 ? "Command2" : "Command1"; },
+            [&] { QTimer::singleShot(300, window.get(), [&] { window->close(); }); });
         click(*window, "Command1");
-        QCOMPARE(clicks, 10'000);
         QTest::qWait(50);
         // The last click's pattern runs: the light's first two commands, a step apart.
-        const QByteArray last =
-            Frames::secondGenerationFrame(u"01DOP001") + Frames::secondGenerationFrame(u"01DOP000");
-        QVERIFY(ports.com1.received().endsWith(last));
+        QVERIFY(ports.com1.received().endsWith(Frames::secondGenerationFrame(u"01DOP001")
+                                               + Frames::secondGenerationFrame(u"01DOP000")));
     }
 
     void aLongCommandSetsTheCadenceAndNothingQueuesBehindIt()
@@ -145,5 +126,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestDio)
+CONSOLE_TEST_MAIN(TestDio)
 #include "tst_dio.moc"

@@ -2,7 +2,6 @@
 // (xdotool, xclip, ImageMagick's import); what needs no real X server is proven offscreen.
 #include "frames.h"
 #include "harness.h"
-#include "layouts.h"
 
 #include <QSerialPort>
 #include <X11/Xlib.h>

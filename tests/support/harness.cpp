@@ -6,7 +6,6 @@
 #include "ostrel/form1.h"
 
 #include <QMessageBox>
-#include <QProcess>
 #include <QRadioButton>
 #include <ctime>
 
@@ -87,15 +86,18 @@ void click(QWidget &window, const char *name)
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, button->height() / 2));
 }
 
-int runChild(const QString &scenario)
+void clickRepeatedly(QWidget &window, int count, const std::function<const char *(int)> &button,
+                     const std::function<void()> &then)
 {
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"CONSOLE_TEST_CHILD"_s, scenario);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath());
-    if (!child.waitForFinished(20000))
-        child.kill();
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    auto *clicker = new QTimer(&window);
+    QObject::connect(clicker, &QTimer::timeout, &window, [=, &window, clicks = 0]() mutable {
+        click(window, button(clicks));
+        if (++clicks < count)
+            return;
+        clicker->deleteLater();
+        clicker->stop();
+        if (then)
+            then();
+    });
+    clicker->start(0);
 }

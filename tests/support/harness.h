@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QProcess>
+#include <QRect>
 #include <QTest>
 #include <QTimer>
 
@@ -33,6 +35,31 @@ std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
 QLineEdit *box(QWidget &window, const char *name);
 void setText(QWidget &window, const char *name, const QString &text);
 void click(QWidget &window, const char *name); // a push button or an option
+// Clicks `count` times, once a pass of the event loop, so that each lands
+// inside whatever the one before started; `then` runs after the last.
+void clickRepeatedly(QWidget &window, int count, const std::function<const char *(int)> &button,
+                     const std::function<void()> &then = {});
+
+// Each window's design in pixels at 96 DPI, worked out by hand from its twips
+// (twips / 15, rounded), with fonts and texts; options are within Frame1.
+struct ExpectedControl {
+    const char *name;
+    QRect geometry;
+    double points; // 0: the window's own font
+    bool bold;
+    const char *text; // caption or initial text
+};
+struct ExpectedWindow {
+    QSize clientArea;
+    std::vector<ExpectedControl> controls;
+    QStringList tabOrder; // from the control focused at start
+};
+
+const ExpectedWindow &expectedWindow(const QString &program);
+// Every difference between a window and its design, not just the first.
+QStringList layoutDifferences(QWidget *window, const ExpectedWindow &expected);
+// Where a click takes in client-area pixels: an option's text, else the middle.
+QPoint clickPoint(const ExpectedWindow &window, const char *name);
 
 // A table of rows, each a struct whose first member is its name: one test
 // row per entry, and the entry of the row running.
@@ -47,17 +74,12 @@ template <typename Row, size_t N> const Row &currentRow(const Row (&table)[N])
     return table[*static_cast<const int *>(QTest::qData("row", qMetaTypeId<int>()))];
 }
 
-// Runs the test binary again with CONSOLE_TEST_CHILD=scenario, for what ends
-// the process; the devices stay here. Returns the exit status, -1 for none.
-int runChild(const QString &scenario);
-
-#define CONSOLE_TEST_MAIN(TestClass, childMain)                                                    \
+// QTEST_MAIN with the programs' fonts.
+#define CONSOLE_TEST_MAIN(TestClass)                                                               \
     int main(int argc, char **argv)                                                                \
     {                                                                                              \
         QApplication app(argc, argv);                                                              \
         setUpTestApplication();                                                                    \
-        if (qEnvironmentVariableIsSet("CONSOLE_TEST_CHILD"))                                       \
-            return childMain(qEnvironmentVariable("CONSOLE_TEST_CHILD"));                          \
         TestClass test;                                                                            \
         return QTest::qExec(&test, argc, argv);                                                    \
     }

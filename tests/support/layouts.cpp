@@ -1,4 +1,4 @@
-#include "layouts.h"
+#include "harness.h"
 
 #include <QFontInfo>
 #include <QLineEdit>

@@ -58,12 +58,6 @@ void PtyDevice::write(QByteArrayView bytes)
     m_outgoingReady.notify_one();
 }
 
-bool PtyDevice::waitForWritten(int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return std::lock_guard(m_mutex), m_outgoing.isEmpty(); },
-                           timeoutMs);
-}
-
 void PtyDevice::hangUp()
 {
     if (m_stopping.exchange(true))
