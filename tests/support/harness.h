@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QProcess>
 #include <QRect>
 #include <QTest>
 #include <QTimer>

@@ -34,7 +34,6 @@ public:
     bool waitForBytes(qsizetype count, int timeoutMs = 5000);
     void write(QByteArrayView bytes); // returns at once
     void hangUp(); // as a pulled USB adapter
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
 
 private:
     void readLoop();
