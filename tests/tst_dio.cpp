@@ -61,8 +61,6 @@ const struct { const char *name; const char *button; AtFrame atFrame; QStringLis
      {"01DOP1FF", "01DOP100", ""}, -1},
     {"闪动 during the toggle", "Command1", at(2, [](QWidget &w) { click(w, "Command2"); }),
      {"01DOP1FF", "01DOP100", "01DOP001", "01DOP000"}, 2},
-    {"闪动 again restarts the light", "Command2", at(3, [](QWidget &w) { click(w, "Command2"); }),
-     {"01DOP001", "01DOP000", "01DOP002", "01DOP001"}, 3},
 };
 // clang-format on
 

@@ -60,14 +60,15 @@ const struct { const char *name; QString program; const char *button; QByteArray
 };
 // Text4 shows the check of the frame that went out. Return and Enter click
 // the button that has the focus, 确定 of the factory row at start.
-const struct { const char *name; const char *button; const char *box; QString typed; QString sent; bool waits; } kMemoryRows[] = {
-    {"factory: 39", "Command1", "Text2", {}, u"FFTO0130202"_s, false},
-    {"Return on the focused button", "Return", "Text2", {}, u"FFTO0130202"_s, false},
-    {"Enter on the focused button", "Enter", "Text2", {}, u"FFTO0130202"_s, false},
-    {"write: 54", "Command4", "Text3", {}, u"01ZW00ABCDEFGH"_s, true},
-    {"read: 85", "Command2", "Text5", {}, u"01ZR0008"_s, true},
-    {"read in lower case", "Command2", "Text5", u"01zr0008"_s, u"01ZR0008"_s, true},
-    {"empty write: 32", "Command4", "Text3", u""_s, u""_s, true},
+// A key, where given, goes to the focused widget instead of the click.
+const struct { const char *name; const char *button; Qt::Key key; const char *box; QString typed; QString sent; bool waits; } kMemoryRows[] = {
+    {"factory: 39", "Command1", {}, "Text2", {}, u"FFTO0130202"_s, false},
+    {"Return on the focused button", "", Qt::Key_Return, "Text2", {}, u"FFTO0130202"_s, false},
+    {"Enter on the focused button", "", Qt::Key_Enter, "Text2", {}, u"FFTO0130202"_s, false},
+    {"write: 54", "Command4", {}, "Text3", {}, u"01ZW00ABCDEFGH"_s, true},
+    {"read: 85", "Command2", {}, "Text5", {}, u"01ZR0008"_s, true},
+    {"read in lower case", "Command2", {}, "Text5", u"01zr0008"_s, u"01ZR0008"_s, true},
+    {"empty write: 32", "Command4", {}, "Text3", u""_s, u""_s, true},
 };
 // clang-format on
 
@@ -173,11 +174,7 @@ private Q_SLOTS:
             setText(*window, row.box, row.typed);
         QElapsedTimer clock;
         clock.start();
-        if (row.button[0] == 'C')
-            click(*window, row.button);
-        else
-            QTest::keyClick(window->focusWidget(),
-                            row.button[0] == 'R' ? Qt::Key_Return : Qt::Key_Enter);
+        row.key ? QTest::keyClick(window->focusWidget(), row.key) : click(*window, row.button);
         // 0 and 200 ms told apart with room for a loaded machine.
         QVERIFY2(row.waits ? clock.elapsed() >= 200 : clock.elapsed() < 100,
                  qPrintable(QString::number(clock.elapsed())));

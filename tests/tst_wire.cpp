@@ -12,8 +12,6 @@ namespace {
 const struct { const char *name; QString text; QByteArray frame; } kSecond[] = {
     {"ON: check 33", u"01DOP1FF"_s, fromHex("01 30 31 44 4F 50 31 46 46 21 04")},
     {"OFF", u"01DOP100"_s, fromHex("01 30 31 44 4F 50 31 30 30 55 04")},
-    {"all off", u"01DOP000"_s, fromHex("01 30 31 44 4F 50 30 30 30 54 04")},
-    {"light 80", u"01DOP080"_s, fromHex("01 30 31 44 4F 50 30 38 30 5C 04")},
     {"write: sum 22", u"01ZW00ABCDEFGH"_s, fromHex("01 30 31 5A 57 30 30 41 42 43 44 45 46 47 48 36 04")},
     {"factory: sum 7", u"FFTO0130202"_s, fromHex("01 46 46 54 4F 30 31 33 30 32 30 32 27 04")},
     {"empty: sum 0", {}, fromHex("01 20 04")},
