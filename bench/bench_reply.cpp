@@ -1,9 +1,10 @@
 // How soon an answer from the device shows whole in Text1 while the running
 // light runs. The device writes it as a 9600-baud line delivers it, a byte
-// every 1.04 ms, and each answer is timed from its last byte. The reference is the same window on
-// the polling wait: it never sleeps, so it sees bytes as soon as its event loop can, and any lag of
-// the sleeping wait in waking for them shows against it. The answer's own time on a 9600 baud line
-// puts the figure in scale.
+// every 1.04 ms, and each answer is timed from its last byte. The reference is
+// the same window on the polling wait: it never sleeps, so it sees bytes as
+// soon as its event loop can, and any lag of the sleeping wait in waking for
+// them shows against it. The answer's own time on a 9600 baud line puts the
+// figure in scale.
 #include "benchtable.h"
 #include "probe.h"
 

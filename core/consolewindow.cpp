@@ -147,8 +147,8 @@ bool ConsoleWindow::send(const QByteArray &bytes, Operation operation)
 
 bool ConsoleWindow::waitForLine(const std::function<bool()> &stopEarly)
 {
-    while (MSComm1.lineBusyFor().count() > 0) {
-        if (!Module1::Delay(qint32(MSComm1.lineBusyFor().count()), stopEarly))
+    for (auto busy = MSComm1.lineBusyFor(); busy.count() > 0; busy = MSComm1.lineBusyFor()) {
+        if (!Module1::Delay(qint32(busy.count()), stopEarly))
             return false;
     }
     return true;

@@ -106,10 +106,7 @@ void Form1::Command2_Click()
 
 void Form1::optCom_Click(int index)
 {
-    perform([this, index] {
-        waitForLine(); // the frame before goes whole to the port it started on
-        ConsoleWindow::optCom_Click(index);
-    });
+    perform([this, index] { ConsoleWindow::optCom_Click(index); });
 }
 
 QString Form1::CheckSum(const QString &text) const
@@ -138,17 +135,14 @@ void Form1::perform(std::function<void()> action)
     if (m_busy)
         return;
     m_busy = true;
-    for (;;) {
-        while (!m_pending.empty() && !m_closeRequested) {
-            const std::function<void()> next = std::move(m_pending.front());
-            m_pending.pop_front();
-            next();
-        }
+    while (!m_pending.empty() && !m_closeRequested) {
+        const std::function<void()> next = std::move(m_pending.front());
+        m_pending.pop_front();
+        next();
         // A frame is many writes: it is over when the line has carried the
-        // last of them, and until then a close waits and clicks queue.
+        // last of them, and until then a close waits and clicks and port
+        // switches queue, so a frame goes whole to the port it started on.
         waitForLine();
-        if (m_pending.empty() || m_closeRequested)
-            break;
     }
     m_pending.clear();
     m_busy = false;
