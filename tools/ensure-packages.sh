@@ -4,6 +4,8 @@
 set -euo pipefail
 
 declare -A needs=(
+    # The Windows release under Wine (tools/wineprefix.sh, tst_acceptance_wine).
+    [wine]="wine wine64 unzip xvfb xdotool xclip imagemagick"
     [build]="cmake g++ make qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-noto-cjk"
     [test]="libx11-dev xvfb xdotool xclip imagemagick desktop-file-utils dpkg-dev lintian man-db groff-base"
     [bench]="clang libclang-rt-14-dev gtkterm xvfb libx11-dev"
