@@ -1,6 +1,7 @@
 #include "benchdevice.h"
 
 #include "benchtable.h"
+#include "line.h"
 
 #include <cerrno>
 #include <cmath>
@@ -16,7 +17,7 @@ namespace {
 
 constexpr int kPollMs = 20;
 constexpr char kEot = 0x04;
-constexpr double kCharacterMs = 10 * 1000.0 / 9600; // start, 8 data and stop bits
+constexpr double kCharacterMs = Line::msFor(1);
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "ptydevice.h"
 
+#include "line.h"
+
 #include <QTest>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +12,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kCharacter = std::chrono::microseconds(10'000'000 / 9600); // 10 bits
+constexpr auto kCharacter = std::chrono::duration_cast<Clock::duration>(Line::kCharacterTime);
 
 // When the line has carried its next byte: a character after the last, or
 // after now if the line was idle; waking late does not slow the line down.
