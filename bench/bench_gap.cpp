@@ -48,11 +48,10 @@ int main(int argc, char **argv)
     setUpApplication(app, program);
 
     // Each frame wakes the event loop below, which only then looks at the device.
-    BenchDevice device(
-        [&app](const QByteArray &, double) {
-            QMetaObject::invokeMethod(&app, [] {}, Qt::QueuedConnection);
-        },
-        BenchDevice::Pace::LineSpeed);
+    const auto wake = [&app](const QByteArray &, double) {
+        QCoreApplication::postEvent(&app, new QEvent(QEvent::User));
+    };
+    BenchDevice device(wake, BenchDevice::Pace::LineSpeed);
     qputenv("COMM_COM1", device.path().toLocal8Bit());
     memory::Form1 form(program);
     form.Form_Load();

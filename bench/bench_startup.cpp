@@ -140,7 +140,7 @@ std::optional<dev_t> controllingTerminal(qint64 pid)
 // The device itself, or /dev/tty where the device is the process's controlling terminal.
 bool holdsOpen(qint64 pid, const QString &device)
 {
-    struct stat node {};
+    struct stat node { };
     if (::stat(QFile::encodeName(device).constData(), &node) != 0)
         return false;
     const bool controlling = controllingTerminal(pid) == node.st_rdev;

@@ -25,8 +25,7 @@ constexpr double kCharacterMs = Line::msFor(1);
 void sleepUntil(double ms)
 {
     const timespec until{time_t(ms / 1e3), long(std::fmod(ms, 1e3) * 1e6)};
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
 }
 
 } // namespace
@@ -127,8 +126,8 @@ void BenchDevice::run()
         if (::poll(&device, 1, pollTimeoutMs()) <= 0)
             continue;
         const bool paced = m_pace == Pace::LineSpeed;
-        const auto [most, pacedAt] = paced ? waitForLine(sizeof buffer)
-                                           : std::pair(sizeof buffer, 0.0);
+        const auto [most, pacedAt] =
+            paced ? waitForLine(sizeof buffer) : std::pair(sizeof buffer, 0.0);
         const ssize_t n = ::read(m_master, buffer, most);
         if (n <= 0)
             continue;

@@ -16,8 +16,7 @@ int g_lines = TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_DSR | TIOCM_CD;
 
 bool isModemLineRequest(unsigned long request)
 {
-    return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS
-           || request == TIOCMBIC;
+    return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }
 
 } // namespace
