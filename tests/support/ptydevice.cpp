@@ -60,6 +60,12 @@ void PtyDevice::write(QByteArrayView bytes)
     m_outgoingReady.notify_one();
 }
 
+void PtyDevice::answerWith(const QByteArrayList &answers)
+{
+    const std::lock_guard lock(m_mutex);
+    m_answers = answers;
+}
+
 void PtyDevice::hangUp()
 {
     if (m_stopping.exchange(true))
@@ -99,8 +105,14 @@ void PtyDevice::readLoop()
         m_received.append(buffer, n);
         for (const char byte : QByteArrayView(buffer, n)) {
             m_frames.back().bytes += byte;
-            if (byte == 0x04)
-                m_frames.back().atMs = m_clock.elapsed(), m_frames.append(Arrival{0, {}});
+            if (byte != 0x04)
+                continue;
+            m_frames.back().atMs = m_clock.elapsed();
+            m_frames.append(Arrival{0, {}});
+            if (!m_answers.isEmpty()) {
+                m_outgoing.append(m_answers.takeFirst());
+                m_outgoingReady.notify_one();
+            }
         }
     }
 }
