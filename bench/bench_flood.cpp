@@ -6,6 +6,7 @@
 #include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
+#include "line.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -23,7 +24,7 @@ constexpr double kClickTargetMs = 50;
 constexpr double kGrowthAllowanceMiB = 5;
 constexpr int kWarmUpMs = 1000;
 constexpr int kAfterFloodMs = 1000;
-constexpr double kWireMs = kFloodBytes * 10 * 1000.0 / 9600;
+constexpr double kWireMs = Line::msFor(kFloodBytes);
 constexpr char kLastByte = '!';
 
 // Letters only, so every read shows as text of its own length; the last byte

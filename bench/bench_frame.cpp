@@ -5,6 +5,7 @@
 #include "benchtable.h"
 #include "form1.h"
 #include "frames.h"
+#include "line.h"
 #include "module1.h"
 
 #include <QApplication>
@@ -20,8 +21,6 @@ constexpr int kDataCharacters = 16;
 constexpr int kWaits = kDataCharacters + 7;
 constexpr int kFrameBytes = kDataCharacters + 8;
 constexpr double kWaitMs = 1;
-constexpr double kBaud = 9600;
-constexpr double kBitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr double kTargetPerWaitMs = 2.5;
 constexpr double kTickStepMs = 1000.0 / 64; // the 64 Hz tick of older desktop systems
 constexpr int kFrames = 40;
@@ -84,7 +83,7 @@ int main(int argc, char **argv)
 
     // Each wait ends at the first reading strictly more than 1 ms past its start.
     const double floorMs = kWaits * kWaitMs;
-    const double wireMs = kFrameBytes * kBitsPerByte * 1000 / kBaud;
+    const double wireMs = Line::msFor(kFrameBytes);
     const QString frame =
         QStringLiteral("`ostrel` frame of %1 data characters at the device, first "
                        "byte to last")

@@ -6,6 +6,7 @@
 // them shows against it. The answer's own time on a 9600 baud line puts the
 // figure in scale.
 #include "benchtable.h"
+#include "line.h"
 #include "probe.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,7 @@ namespace {
 
 constexpr int kCommands = 201; // 200 answers
 constexpr int kAnswerBytes = 11; // SOH, "01DOP0nn", check, EOT
-constexpr double kWireMs = kAnswerBytes * 10 * 1000.0 / 9600;
+constexpr double kWireMs = Line::msFor(kAnswerBytes);
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "benchdevice.h"
 
 #include "benchtable.h"
+#include "line.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,19 +10,29 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kPollMs = 20;
 constexpr char kEot = 0x04;
-constexpr double kCharacterMs = 10 * 1000.0 / 9600; // start, 8 data and stop bits
+constexpr double kCharacterMs = Line::msFor(1);
+
+void sleepUntil(double ms)
+{
+    const timespec until{time_t(ms / 1e3), long(std::fmod(ms, 1e3) * 1e6)};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
+}
 
 } // namespace
 
-BenchDevice::BenchDevice(FrameHandler onFrame)
+BenchDevice::BenchDevice(FrameHandler onFrame, Pace pace)
     : m_onFrame(std::move(onFrame))
+    , m_pace(pace)
 {
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
@@ -49,6 +60,7 @@ void BenchDevice::clear()
 {
     const std::lock_guard lock(m_mutex);
     m_bytes.clear();
+    m_byteMs.clear();
 }
 
 QByteArray BenchDevice::bytes() const
@@ -67,6 +79,12 @@ double BenchDevice::firstToLastMs() const
 {
     const std::lock_guard lock(m_mutex);
     return m_lastMs - m_firstMs;
+}
+
+std::vector<double> BenchDevice::byteTimesMs() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_byteMs;
 }
 
 void BenchDevice::write(const QByteArray &bytes)
@@ -98,34 +116,62 @@ std::vector<double> BenchDevice::answeredAtMs() const
 
 void BenchDevice::run()
 {
+    // A wake-up late by the default 50 µs of timer slack would hide as much of a gap.
+    if (m_pace == Pace::LineSpeed)
+        ::prctl(PR_SET_TIMERSLACK, 1UL);
     char buffer[4096];
     while (!m_stop) {
         writeDueAnswers();
         pollfd device{m_master, POLLIN, 0};
         if (::poll(&device, 1, pollTimeoutMs()) <= 0)
             continue;
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-        const double now = wallMs();
+        const bool paced = m_pace == Pace::LineSpeed;
+        const auto [most, pacedAt] =
+            paced ? waitForLine(sizeof buffer) : std::pair(sizeof buffer, 0.0);
+        const ssize_t n = ::read(m_master, buffer, most);
         if (n <= 0)
             continue;
-        std::vector<QByteArray> frames;
+        const double firstAt = paced ? pacedAt : wallMs();
+        const double step = paced ? kCharacterMs : 0;
+        const double lastAt = firstAt + double(n - 1) * step;
+        if (paced) {
+            m_lineFreeMs = lastAt;
+            int left = 0;
+            m_waiting = ::ioctl(m_master, FIONREAD, &left) == 0 && left > 0;
+        }
+        std::vector<std::pair<QByteArray, double>> frames;
         {
             const std::lock_guard lock(m_mutex);
             if (m_bytes.isEmpty())
-                m_firstMs = now;
-            m_lastMs = now;
+                m_firstMs = firstAt;
+            m_lastMs = lastAt;
             m_bytes.append(buffer, n);
             for (ssize_t i = 0; i < n; ++i) {
+                const double at = firstAt + double(i) * step;
+                m_byteMs.push_back(at);
                 m_frame.append(buffer[i]);
                 if (buffer[i] == kEot)
-                    frames.push_back(std::exchange(m_frame, {}));
+                    frames.emplace_back(std::exchange(m_frame, {}), at);
             }
         }
         if (m_onFrame) {
-            for (const QByteArray &frame : frames)
-                m_onFrame(frame, now);
+            for (const auto &[frame, at] : frames)
+                m_onFrame(frame, at);
         }
     }
+}
+
+// Sleeps until the next byte has arrived whole and says how many have by then
+// (at most `most`), and when the first of them did. Bytes still in the pty
+// after the last read count as having waited for the line, so a late wake-up
+// of this thread opens no gap; the resolution is that wake-up, tens of µs.
+std::pair<size_t, double> BenchDevice::waitForLine(size_t most)
+{
+    const double noticed = m_waiting ? m_lineFreeMs : wallMs();
+    const double firstAt = std::max(noticed, m_lineFreeMs) + kCharacterMs;
+    sleepUntil(firstAt);
+    const auto arrived = size_t(1 + (wallMs() - firstAt) / kCharacterMs);
+    return {std::min(most, arrived), firstAt};
 }
 
 void BenchDevice::writeDueAnswers()

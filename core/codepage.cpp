@@ -1,6 +1,10 @@
 #include "codepage.h"
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <QStringEncoder>
+#endif
 
 namespace CodePage {
 namespace {
@@ -8,10 +12,27 @@ namespace {
 constexpr char32_t kLastSingleByte = 0xFF;
 constexpr char kUnmappable = '?';
 
+// The GBK bytes of one character; empty where GBK has none. Qt for Windows
+// carries no GBK converter of its own, but every Windows has code page 936.
+QByteArray gbkBytes(QStringView character)
+{
+#ifdef Q_OS_WIN
+    constexpr UINT kChineseSimplified = 936;
+    char bytes[4] = {};
+    BOOL unmappable = FALSE;
+    const int size = WideCharToMultiByte(
+        kChineseSimplified, WC_NO_BEST_FIT_CHARS, reinterpret_cast<LPCWCH>(character.utf16()),
+        int(character.size()), bytes, int(sizeof bytes), nullptr, &unmappable);
+    return unmappable ? QByteArray() : QByteArray(bytes, size);
+#else
+    thread_local QStringEncoder gbk("GBK", QStringConverter::Flag::Stateless);
+    return gbk.isValid() ? QByteArray(gbk.encode(character)) : QByteArray();
+#endif
+}
+
 // Calls visit(QByteArrayView) once per character with that character's bytes.
 template <typename Visit> void encode(QStringView text, Visit visit)
 {
-    thread_local QStringEncoder gbk("GBK", QStringConverter::Flag::Stateless);
     qsizetype i = 0;
     while (i < text.size()) {
         const qsizetype start = i;
@@ -26,9 +47,8 @@ template <typename Visit> void encode(QStringView text, Visit visit)
             visit(QByteArrayView(&byte, 1));
             continue;
         }
-        QByteArray bytes =
-            gbk.isValid() ? QByteArray(gbk.encode(text.sliced(start, i - start))) : QByteArray();
-        // The converter itself answers "?" for a character GBK lacks.
+        QByteArray bytes = gbkBytes(text.sliced(start, i - start));
+        // Qt's converter itself answers "?" for a character GBK lacks.
         if (bytes.isEmpty() || bytes.size() > 2)
             bytes = QByteArray(1, kUnmappable);
         visit(QByteArrayView(bytes));

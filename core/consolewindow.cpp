@@ -15,9 +15,9 @@ namespace {
 
 // A device's answer reaches the console in pieces: a UART hands over its FIFO
 // at a trigger level or after a character time-out, a USB adapter once per
-// latency-timer tick of up to 16 ms. Pieces closer than this are one reply;
-// answers to commands sent a 200 ms step apart are not.
-constexpr qint64 kReplyQuietMs = 50;
+// latency-timer tick of up to 16 ms. Pieces closer than this are one reply,
+// unless a command has gone out between them.
+constexpr std::chrono::milliseconds kReplyQuiet{50};
 // An endless stream shows its latest part: one read buffer's worth.
 constexpr qsizetype kReplyShownBytes = 4096;
 
@@ -72,6 +72,10 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
     connect(&MSComm1, &SerialControl::onComm, this, &ConsoleWindow::MSComm1_OnComm);
     connect(&MSComm1, &SerialControl::portLost, this,
             [this](int port) { showWarning(lostText(port)); });
+    connect(&MSComm1, &SerialControl::portSwitched, this, [this](int port, bool opened) {
+        if (!opened)
+            showWarning(switchFailedText(port));
+    });
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -91,10 +95,7 @@ void ConsoleWindow::Form_Load()
 
 void ConsoleWindow::optCom_Click(int index)
 {
-    MSComm1.setPortOpen(false);
-    MSComm1.setCommPort(index + 1);
-    if (!MSComm1.setPortOpen(true))
-        showWarning(switchFailedText(MSComm1.commPort()));
+    MSComm1.switchPort(index + 1);
 }
 
 void ConsoleWindow::Form_Unload()
@@ -109,18 +110,37 @@ void ConsoleWindow::MSComm1_OnComm()
         && MSComm1.commEvent() != SerialControl::Receive)
         return;
     const QByteArray read = MSComm1.input();
-    if (!m_lastByteAt.isValid() || m_lastByteAt.hasExpired(kReplyQuietMs))
+    const Clock::time_point now = Clock::now();
+    // An empty read empties the boxes, and the next byte starts a new reply.
+    if (read.isEmpty() || replyEnded(now)) {
         m_reply.clear();
-    if (!read.isEmpty()) {
-        m_reply += read;
-        m_lastByteAt.start();
+        m_commandGone = false;
     }
+    m_reply += read;
+    m_lastByteAt = read.isEmpty() ? Clock::time_point() : now;
     if (m_reply.size() > kReplyShownBytes)
         m_reply.remove(0, m_reply.size() - kReplyShownBytes);
     const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
     Text1->setText(CodePage::fromBytes(m_reply));
     Text6->setText(m_reply.isEmpty() ? QString()
                                      : QString::number(quint8(m_reply.back()), base).toUpper());
+}
+
+// The reply shown is over once a command has gone out since it began, or
+// after a quiet time. A command counts when its last byte has left: what the
+// device still sends while the command goes out ends the answer before.
+bool ConsoleWindow::replyEnded(Clock::time_point now)
+{
+    settleCommands(now);
+    return m_commandGone || now - m_lastByteAt > kReplyQuiet;
+}
+
+void ConsoleWindow::settleCommands(Clock::time_point now)
+{
+    while (!m_commandsGoneAt.empty() && m_commandsGoneAt.front() <= now) {
+        m_commandsGoneAt.pop_front();
+        m_commandGone = true;
+    }
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent *event)
@@ -136,13 +156,21 @@ void ConsoleWindow::hideAtOnce()
     QGuiApplication::sync();
 }
 
-bool ConsoleWindow::send(const QByteArray &bytes, Operation operation)
+bool ConsoleWindow::send(const QByteArray &bytes, Operation operation, bool endsCommand,
+                         std::function<void()> onLine)
 {
-    if (MSComm1.setOutput(bytes))
-        return true;
-    if (MSComm1.losses() == operation.lossesAtStart)
+    const bool taken = MSComm1.setOutput(
+        bytes, [this, endsCommand, onLine = std::move(onLine)](Clock::time_point gone) {
+            if (endsCommand) {
+                settleCommands(Clock::now());
+                m_commandsGoneAt.push_back(gone);
+            }
+            if (onLine)
+                onLine();
+        });
+    if (!taken && MSComm1.losses() == operation.lossesAtStart)
         showWarning(notOpenText(MSComm1.commPort()));
-    return false;
+    return taken;
 }
 
 bool ConsoleWindow::waitForLine(const std::function<bool()> &stopEarly)

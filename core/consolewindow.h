@@ -3,9 +3,10 @@
 #include "layout.h"
 #include "serialcontrol.h"
 
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QWidget>
+#include <deque>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -35,7 +36,8 @@ public:
 
     // Opens the start-up port; a failure is reported before the window is shown.
     void Form_Load();
-    // Virtual so that a window can hold a switch back while it is in the middle of a frame.
+    // The commands clicked before it go out on the old port first; virtual so
+    // that a window can hold a switch back while it is in the middle of a frame.
     virtual void optCom_Click(int index);
     void Form_Unload();
     void MSComm1_OnComm();
@@ -67,9 +69,12 @@ protected:
     Operation beginOperation() const { return {MSComm1.losses()}; }
 
     // One write; a refusal is reported with the warning box, unless the port
-    // was lost during `operation`. Returns whether the bytes went out.
-    bool send(const QByteArray &bytes, Operation operation);
-    bool send(const QByteArray &bytes) { return send(bytes, beginOperation()); }
+    // was lost during `operation`. Returns whether the bytes were taken.
+    // `onLine` runs once they are handed to the line. A write that
+    // `endsCommand` is the last of a command: what arrives after it has gone
+    // is the answer, a new reply.
+    bool send(const QByteArray &bytes, Operation operation, bool endsCommand = true,
+              std::function<void()> onLine = {});
 
     // Sleeps, dispatching events, until the line has carried everything
     // written; false when `stopEarly` cut it short.
@@ -95,8 +100,15 @@ protected:
     QLineEdit *Text6;
 
 private:
+    using Clock = SerialControl::Clock;
+
+    bool replyEnded(Clock::time_point now);
+    void settleCommands(Clock::time_point now);
+
     Program m_program;
     bool m_unloaded = false;
     QByteArray m_reply; // what Text1 shows, as bytes
-    QElapsedTimer m_lastByteAt;
+    Clock::time_point m_lastByteAt; // of the reply shown
+    std::deque<Clock::time_point> m_commandsGoneAt; // still to come, in order
+    bool m_commandGone = false; // since the reply shown began
 };

@@ -5,15 +5,14 @@
 
 #include <QLineEdit>
 
-bool SecondGenerationWindow::commout(const QString &text, Operation operation)
+bool SecondGenerationWindow::commout(const QString &text, Operation operation,
+                                     std::function<void()> onLine)
 {
-    return send(Frames::secondGenerationFrame(text), operation);
+    return send(Frames::secondGenerationFrame(text), operation, true, std::move(onLine));
 }
 
 bool SecondGenerationWindow::sendCommand(const QString &text, Operation operation)
 {
-    if (!commout(text, operation))
-        return false;
-    Text4->setText(QString::number(Frames::checkCharCode(CodePage::upperCased(text))));
-    return true;
+    const QString check = QString::number(Frames::checkCharCode(CodePage::upperCased(text)));
+    return commout(text, operation, [this, check] { Text4->setText(check); });
 }

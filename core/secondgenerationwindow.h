@@ -13,10 +13,10 @@ public:
 protected:
     // Writes the frame of `text` with one write; false when the port refused it.
     bool commout(const QString &text) { return commout(text, beginOperation()); }
-    bool commout(const QString &text, Operation operation);
+    bool commout(const QString &text, Operation operation, std::function<void()> onLine = {});
 
-    // commout, then Text4 shows the check value of the frame that went out.
-    // A refused send leaves Text4 as it was.
+    // commout; Text4 shows the check value of the frame once it goes out on
+    // the line. A refused send leaves Text4 as it was.
     bool sendCommand(const QString &text) { return sendCommand(text, beginOperation()); }
     bool sendCommand(const QString &text, Operation operation);
 };

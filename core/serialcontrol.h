@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <chrono>
 #include <deque>
+#include <functional>
 
 // The window's serial control: one port, numbered 1 (COM1) or 2 (COM2), at the
 // fixed line settings 9600 8N1 without flow control. Every member is used on
@@ -15,6 +16,8 @@ class SerialControl : public QObject {
     Q_OBJECT
 
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Kinds of event reported by commEvent(). Receive is the only one the
     // consoles name; the line changes come from real serial hardware only.
     enum Event {
@@ -26,11 +29,15 @@ public:
         Ring = 6,
     };
 
+    // Runs when a write is handed to the port, with the time its last byte
+    // will have left on the line.
+    using WhenOnLine = std::function<void(Clock::time_point gone)>;
+
     explicit SerialControl(QObject *parent = nullptr);
     ~SerialControl() override;
 
-    // The device behind a port number: COM1/COM2 on Windows; elsewhere
-    // /dev/ttyS0 and /dev/ttyS1 unless COMM_COM1 / COMM_COM2 name a device.
+    // The device behind a port number: the system's COM1 and COM2 on Windows;
+    // elsewhere /dev/ttyS0 and /dev/ttyS1 unless COMM_COM1 / COMM_COM2 name a device.
     static QString deviceFor(int port);
 
     int commPort() const { return m_commPort; }
@@ -43,15 +50,22 @@ public:
     // gets half a command, and drops the writes still waiting behind it.
     bool setPortOpen(bool open);
 
-    // One write of the whole array, refused (false) while closed. Writes leave
-    // at the line's pace: each is handed to the port once the line has had
-    // time to carry the one before; until then it waits here, in order.
-    bool setOutput(const QByteArray &bytes);
+    // Closes the port and opens `port` once everything written before has
+    // gone out, at once when the line is idle; writes made meanwhile wait and
+    // go to the new port. Ends with portSwitched, and where the opening
+    // failed, what waited is dropped.
+    void switchPort(int port);
 
-    // Bytes written and not yet handed to the line.
+    // One write of the whole array, refused (false) while closed and no
+    // switch is on its way. Writes leave at the line's pace: each is handed
+    // to the port when the one before has all but gone; until then it waits
+    // here, in order.
+    bool setOutput(const QByteArray &bytes, WhenOnLine whenOnLine = {});
+
+    // Bytes written and not yet handed to the port.
     qsizetype outBufferCount() const;
-    // How long the line still needs for what has been written, as it carries
-    // 9600 baud; zero once everything has gone.
+    // How long the line still needs for what has been written, and for a
+    // switch asked for; zero once everything has gone.
     std::chrono::milliseconds lineBusyFor() const;
 
     // Every byte waiting, in arrival order, removed from the buffer.
@@ -70,19 +84,34 @@ Q_SIGNALS:
     void onComm();
     // The device went away; the port is already closed. Delivered queued, once.
     void portLost(int port);
+    // A switch has been carried out: closed, and `port` opened or not.
+    void portSwitched(int port, bool opened);
 
 private:
+    // A write, or a switch to another port when port is set.
+    struct Pending {
+        QByteArray bytes;
+        WhenOnLine whenOnLine;
+        int port = 0;
+    };
+
+    bool openPort();
+    void closePort();
     void handleError(QSerialPort::SerialPortError error);
     void checkLine();
     void loseDevice();
     void handOverOutput();
     void finishWriteOnTheLine();
+    Clock::duration stillToGo() const;
+    bool switchWaiting() const;
+    void dropWritesBeforeSwitch();
 
     QSerialPort m_port;
     QTimer m_lineWatch;
     QTimer m_lineFree;
-    std::deque<QByteArray> m_waiting; // written, not yet handed to the port
-    std::chrono::steady_clock::time_point m_lineFreeAt; // when the last handed-over write has gone
+    std::deque<Pending> m_waiting; // not yet handed to the port, in order
+    Clock::time_point m_lineFreeAt; // when the last handed-over write has gone
+    Clock::time_point m_drainedBy; // the latest the driver may take to send it
     int m_commPort = 1;
     int m_commEvent = NoEvent;
     int m_modemLines = -1; // last pinout seen, or -1 where the device has no modem lines

@@ -171,15 +171,15 @@ void Form1::sendFrame(Operation frame)
     // Read once: an edit during the frame's waits must not make the check
     // character or Text4 describe other data than what went out.
     const QString dataText = Text2->text();
-    const bool whole =
-        send(oneByte(Frames::SOH), frame) && sendAfterWait(oneByte(char(*address)), frame)
+    const QString check = QString::number(Frames::checkSumCode(dataText));
+    // The device answers the frame, not its bytes: the reply starts anew, and
+    // Text4 shows its check, only when the last byte is on the line.
+    send(oneByte(Frames::SOH), frame, false) && sendAfterWait(oneByte(char(*address)), frame)
         && sendAfterWait(oneByte(Frames::NUL), frame) && sendAfterWait(oneByte(Frames::STX), frame)
         && commout(dataText, frame) && sendAfterWait(oneByte(char(*value)), frame)
         && sendAfterWait(oneByte(Frames::ETX), frame)
         && sendAfterWait(CodePage::toBytes(CheckSum(dataText)), frame)
-        && sendAfterWait(oneByte(Frames::EOT), frame);
-    if (whole)
-        Text4->setText(QString::number(Frames::checkSumCode(dataText)));
+        && sendAfterWait(oneByte(Frames::EOT), frame, [this, check] { Text4->setText(check); });
 }
 
 void Form1::sendValue(Operation clicked)
@@ -211,10 +211,12 @@ bool Form1::commout(const QString &text, Operation frame)
     return true;
 }
 
-bool Form1::sendAfterWait(const QByteArray &bytes, Operation frame)
+bool Form1::sendAfterWait(const QByteArray &bytes, Operation frame,
+                          std::function<void()> endOfFrame)
 {
     Module1::Delay(kPaceMs);
-    return send(bytes, frame);
+    const bool endsFrame = bool(endOfFrame);
+    return send(bytes, frame, endsFrame, std::move(endOfFrame));
 }
 
 } // namespace ostrel

@@ -36,7 +36,9 @@ private:
     void sendValue(Operation clicked);
     // Each character of `text` after its own wait, one write per character.
     bool commout(const QString &text, Operation frame);
-    bool sendAfterWait(const QByteArray &bytes, Operation frame);
+    // The frame's last write comes with what follows it onto the line.
+    bool sendAfterWait(const QByteArray &bytes, Operation frame,
+                       std::function<void()> endOfFrame = {});
     void perform(std::function<void()> action);
 
     QLineEdit *Text2;

@@ -2,7 +2,10 @@
 // raw-byte button, and what is clicked while a frame goes out.
 #include "frames.h"
 #include "harness.h"
+#include "line.h"
 #include "module1.h"
+
+#include <thread>
 
 namespace {
 
@@ -46,10 +49,14 @@ private Q_SLOTS:
         auto window = openOstrel(address, data, value);
         setText(*window, "Text4", u"9"_s);
         const bool rawByte = bytes.size() == 1;
-        // A counter that moves 2 ms a reading: every 1 ms wait is two readings.
+        // A counter that moves 2 ms a reading: every 1 ms wait is two readings,
+        // each as long as a character on the line, so no write waits for it.
         quint32 now = 0;
         quint32 readingsAtText4 = 0;
-        Module1::setTickSource([&now] { return now += 2; });
+        Module1::setTickSource([&now] {
+            std::this_thread::sleep_for(Line::kCharacterTime);
+            return now += 2;
+        });
         connect(box(*window, "Text4"), &QLineEdit::textChanged, this,
                 [&] { readingsAtText4 = now / 2; });
         click(*window, rawByte ? "Command2" : "Command1");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, or prints the apt-get line
-# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench ...
+# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench|windows ...
 set -euo pipefail
 
 declare -A needs=(
@@ -9,6 +9,8 @@ declare -A needs=(
     [build]="cmake g++ make qt6-base-dev qt6-serialport-dev fonts-arphic-uming fonts-noto-cjk"
     [test]="libx11-dev xvfb xdotool xclip imagemagick desktop-file-utils dpkg-dev lintian man-db groff-base"
     [bench]="clang libclang-rt-14-dev gtkterm xvfb libx11-dev"
+    # Qt for Windows itself comes from ../shared/qt6-mingw; its moc, uic and rcc from Debian's Qt.
+    [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev qt6-base-dev qt6-base-dev-tools cmake ninja-build xz-utils nsis zip python3-pefile"
 )
 
 wanted=()

@@ -1,5 +1,7 @@
 #include "ptydevice.h"
 
+#include "line.h"
+
 #include <QTest>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +12,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kCharacter = std::chrono::microseconds(10'000'000 / 9600); // 10 bits
+constexpr auto kCharacter = std::chrono::duration_cast<Clock::duration>(Line::kCharacterTime);
 
 // When the line has carried its next byte: a character after the last, or
 // after now if the line was idle; waking late does not slow the line down.
@@ -58,6 +60,12 @@ void PtyDevice::write(QByteArrayView bytes)
     m_outgoingReady.notify_one();
 }
 
+void PtyDevice::answerWith(const QByteArrayList &answers)
+{
+    const std::lock_guard lock(m_mutex);
+    m_answers = answers;
+}
+
 void PtyDevice::hangUp()
 {
     if (m_stopping.exchange(true))
@@ -97,8 +105,14 @@ void PtyDevice::readLoop()
         m_received.append(buffer, n);
         for (const char byte : QByteArrayView(buffer, n)) {
             m_frames.back().bytes += byte;
-            if (byte == 0x04)
-                m_frames.back().atMs = m_clock.elapsed(), m_frames.append(Arrival{0, {}});
+            if (byte != 0x04)
+                continue;
+            m_frames.back().atMs = m_clock.elapsed();
+            m_frames.append(Arrival{0, {}});
+            if (!m_answers.isEmpty()) {
+                m_outgoing.append(m_answers.takeFirst());
+                m_outgoingReady.notify_one();
+            }
         }
     }
 }

@@ -33,6 +33,9 @@ public:
     }
     bool waitForBytes(qsizetype count, int timeoutMs = 5000);
     void write(QByteArrayView bytes); // returns at once
+    // Each frame that arrives from now on is answered with the next of these,
+    // as soon as its EOT is in, as a device answers.
+    void answerWith(const QByteArrayList &answers);
     void hangUp(); // as a pulled USB adapter
 
 private:
@@ -51,6 +54,7 @@ private:
     QByteArray m_received;
     QList<Arrival> m_frames; // and the tail of one still coming
     QByteArray m_outgoing;
+    QByteArrayList m_answers;
     std::thread m_reader;
     std::thread m_writer;
 };

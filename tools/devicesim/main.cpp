@@ -51,7 +51,7 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-struct Line {
+struct OpenLine {
     int fd = -1;
     int keepOpen = -1;
     QString path;
@@ -64,7 +64,7 @@ bool makeNonBlocking(int fd)
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-Line openPseudoTerminal()
+OpenLine openPseudoTerminal()
 {
     int master = -1;
     int slave = -1;
@@ -83,7 +83,7 @@ Line openPseudoTerminal()
     return {master, slave, QString::fromLocal8Bit(name), {}};
 }
 
-Line openDevice(const QString &path)
+OpenLine openDevice(const QString &path)
 {
     const int fd =
         ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -164,7 +164,7 @@ int main(int argc, char **argv)
                         .arg(parser.positionalArguments().constFirst()),
                     kBadUsage);
 
-    const Line line =
+    const OpenLine line =
         parser.isSet(deviceOption) ? openDevice(parser.value(deviceOption)) : openPseudoTerminal();
     if (line.fd < 0)
         return fail(line.error);

@@ -62,7 +62,7 @@ Simulator::~Simulator()
 
 qsizetype Simulator::dueBy(Nanoseconds now, Nanoseconds next)
 {
-    return now < next ? 0 : 1 + qsizetype((now - next) / kByteTime);
+    return now < next ? 0 : 1 + qsizetype((now - next) / Line::kCharacterTime);
 }
 
 void Simulator::armFor(QTimer &timer, Nanoseconds wait)
@@ -106,7 +106,7 @@ void Simulator::readAtLineSpeed()
     }
     if (!took(buffer, n))
         return;
-    m_nextIn += n * kByteTime;
+    m_nextIn += n * Line::kCharacterTime;
     if (n < due)
         m_readable->setEnabled(true); // drained: wait for the console
     else
@@ -246,7 +246,7 @@ void Simulator::writeOutgoing()
         if (n > 0) {
             m_frontSent += n;
             m_outgoingBytes -= n;
-            m_nextOut += n * kByteTime;
+            m_nextOut += n * Line::kCharacterTime;
             if (m_frontSent == front.size()) {
                 m_outgoing.pop_front();
                 m_frontSent = 0;

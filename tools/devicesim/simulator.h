@@ -2,6 +2,7 @@
 
 #include "decoder.h"
 #include "device.h"
+#include "line.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -24,8 +25,6 @@ class Simulator : public QObject {
     Q_OBJECT
 
 public:
-    // 8N1 at 9600 baud: ten bits a character, 1.04 ms.
-    static constexpr std::chrono::nanoseconds kByteTime{1'000'000'000LL * 10 / 9600};
 
     struct Options {
         std::chrono::milliseconds replyDelay{0};
