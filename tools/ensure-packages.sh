@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, or prints the apt-get line
-# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench|windows ...
+# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench|windows|wine ...
 set -euo pipefail
 
 declare -A needs=(
