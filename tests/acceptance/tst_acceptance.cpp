@@ -27,7 +27,7 @@ const struct Session { const char *name, *path, *script, *text; int port, to = 0
     {"marlo, the running light, switched to COM1", "dio/marlo", "Command2", "", 2, 1, "01DOP001|01DOP000|01DOP002|01DOP000|01DOP004", 200},
     {"marlo, the ON/OFF toggle", "dio/marlo", "Text2=%1|Command1", "01dop1f0", 2, 0, "%1|01DOP100|%1", 200},
     {"dunwell, COM1 held at start", "dio/dunwell", "Text2=%1|Command1", "01dop1f0", 1, 1, "%1", 0, true},
-    {"quenby, its three commands", "memory/quenby", "Text2=%1|Command1|Command4|Command2", "ffto0130202", 1, 0, "%1|01ZW00ABCDEFGH|01ZR0008"},
+    {"quenby, its three commands, the first with a Chinese character", "memory/quenby", "Text2=%1|Command1|Command4|Command2", "ffto01中", 1, 0, "%1|01ZW00ABCDEFGH|01ZR0008"},
     {"tamsin, COM2 held at start", "memory/tamsin", "Text2=%1|Command1", "ffto0130202", 2, 2, "%1", 0, true},
     {"dunwell, End during a long ON command", "dio/dunwell", "Text2=%1|Command1", "W", 1, 0, "%1", 0, false, 2000, 0, true},
     {"tamsin, End during a long write, another queued", "memory/tamsin", "Text3=%1|Command4|Command4", "W", 2, 0, "%1", 0, false, 2000, 0, true},
@@ -214,16 +214,17 @@ private:
         const QString move = u"xdotool mousemove --window %1 %2 %3 click 1 "_s;
         return run(move.arg(m_window).arg(at.x()).arg(at.y()) + then);
     }
-    // "box=text" typed as an operator types, pasted when long; a control's name clicked.
+    // "box=text" typed as an operator types, pasted when long or not ASCII, as an input method
+    // hands it over; a control's name clicked.
     void play(const QString &script)
     {
         for (const QString &step : script.split(u'|')) {
             const QString text = step.section(u'=', 1);
-            if (text.size() > 40)
+            const bool paste = text.size() > 40 || text.toLatin1() != text.toUtf8();
+            if (paste)
                 run(u"sh -c \"printf %s %1 | xclip -selection clipboard\""_s.arg(text));
-            const QString keys = text.size() > 40
-                                     ? u"key ctrl+a ctrl+v"_s
-                                     : u"key ctrl+a BackSpace type --delay 5 "_s + text;
+            const QString keys =
+                paste ? u"key ctrl+a ctrl+v"_s : u"key ctrl+a BackSpace type --delay 5 "_s + text;
             click(at(qPrintable(step.section(u'=', 0, 0))), step.contains(u'=') ? keys : QString());
         }
     }
