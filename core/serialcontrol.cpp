@@ -199,7 +199,7 @@ void SerialControl::handOverOutput()
         if (const Clock::duration wait = m_lineFreeAt - Line::kCharacterTime - now;
             wait > Clock::duration::zero()) {
             // Aimed at the middle of that character, a timer counting whole
-            // milliseconds neither fires before it nor after it has gone.
+            // milliseconds never fires before it and seldom after it has gone.
             m_lineFree.start(std::chrono::round<milliseconds>(wait + Line::kCharacterTime / 2));
             return;
         }
