@@ -13,8 +13,10 @@
 inline void printRow(const QString &figure, double ours, const QString &reference, double theirs,
                      const char *unit, int decimals = 2)
 {
-    const QString ratio = ours > 0 && theirs > 0 ? QString::number(theirs / ours, 'f', 1) + u'x'
-                                                 : QStringLiteral("-");
+    // A figure that shows as zero has no ratio worth printing.
+    const bool shown = ours >= 0.5 * std::pow(10.0, -decimals);
+    const QString ratio = shown && theirs > 0 ? QString::number(theirs / ours, 'f', 1) + u'x'
+                                              : QStringLiteral("-");
     std::printf("| %s | %s %s | %s | %s %s | %s |\n", qPrintable(figure),
                 qPrintable(QString::number(ours, 'f', decimals)), unit, qPrintable(reference),
                 qPrintable(QString::number(theirs, 'f', decimals)), unit, qPrintable(ratio));
