@@ -88,13 +88,14 @@ bool SerialControl::setCommPort(int port)
 
 bool SerialControl::setPortOpen(bool open)
 {
-    if (open == m_port.isOpen())
-        return true;
     if (open)
-        return openPort();
+        return m_port.isOpen() || openPort();
+    // Also a switch still waiting after a loss: nothing opens once closed.
     m_waiting.clear();
-    finishWriteOnTheLine();
-    closePort();
+    if (m_port.isOpen()) {
+        finishWriteOnTheLine();
+        closePort();
+    }
     return true;
 }
 
