@@ -1,6 +1,7 @@
 #include "layout.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,26 @@
 
 namespace Layout {
 namespace {
+
+// Return and Enter click a focused button, as Space does. Without making it a
+// default button: the Windows style pulses a default button endlessly, a
+// repaint many times a second for as long as the window is shown.
+class CommandButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const int key = event->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter)
+            && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
 
 QWidget *create(Kind kind, const QString &text, QWidget *parent)
 {
@@ -32,13 +53,8 @@ QWidget *create(Kind kind, const QString &text, QWidget *parent)
         box->setMaxLength(std::numeric_limits<int>::max());
         return box;
     }
-    case Kind::Button: {
-        auto *button = new QPushButton(text, parent);
-        // Return and Enter click a focused button, as Space does; outside a
-        // dialog the toolkit leaves that off unless asked.
-        button->setAutoDefault(true);
-        return button;
-    }
+    case Kind::Button:
+        return new CommandButton(text, parent);
     }
     return nullptr;
 }

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -37,28 +38,32 @@ qint64 heldByDriver(const QSerialPort &port)
 #endif
 }
 
+// Errors a working port reports too: a pseudo-terminal or a plain UART has no
+// modem lines to read, and a wait can run out. Any other error while open
+// means the device is gone: Linux reports a read or resource error, Windows
+// fails the pending waits of a pulled adapter with access denied, a bad
+// command or a device error, which Qt reports as permission, resource or
+// unknown errors.
+bool portStillWorks(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::NoError || error == QSerialPort::TimeoutError
+           || error == QSerialPort::UnsupportedOperationError;
+}
+
 } // namespace
 
 SerialControl::SerialControl(QObject *parent)
     : QObject(parent)
 {
-    m_port.setBaudRate(Line::kBaudRate);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.setReadBufferSize(kReadBufferBytes);
-
     m_lineWatch.setInterval(kLineWatchMs);
-    m_lineWatch.setTimerType(Qt::CoarseTimer);
+    // Precise like every other wait here: on Windows precise timers share one
+    // multimedia-timer thread, which Wine starts afresh whenever none is left.
+    m_lineWatch.setTimerType(Qt::PreciseTimer);
     m_lineFree.setSingleShot(true);
     m_lineFree.setTimerType(Qt::PreciseTimer);
 
-    connect(&m_port, &QSerialPort::readyRead, this, [this] { raiseEvent(Receive); });
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialControl::handleError);
     connect(&m_lineWatch, &QTimer::timeout, this, &SerialControl::checkLine);
     connect(&m_lineFree, &QTimer::timeout, this, &SerialControl::handOverOutput);
-    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialControl::handOverOutput);
 }
 
 SerialControl::~SerialControl()
@@ -80,7 +85,7 @@ QString SerialControl::deviceFor(int port)
 
 bool SerialControl::setCommPort(int port)
 {
-    if (m_port.isOpen() || (port != 1 && port != 2))
+    if (portOpen() || (port != 1 && port != 2))
         return false;
     m_commPort = port;
     return true;
@@ -89,10 +94,10 @@ bool SerialControl::setCommPort(int port)
 bool SerialControl::setPortOpen(bool open)
 {
     if (open)
-        return m_port.isOpen() || openPort();
+        return portOpen() || openPort();
     // Also a switch still waiting after a loss: nothing opens once closed.
     m_waiting.clear();
-    if (m_port.isOpen()) {
+    if (portOpen()) {
         finishWriteOnTheLine();
         closePort();
     }
@@ -107,7 +112,7 @@ void SerialControl::switchPort(int port)
 
 bool SerialControl::setOutput(const QByteArray &bytes, WhenOnLine whenOnLine)
 {
-    if (!m_port.isOpen() && !switchWaiting())
+    if (!portOpen() && !switchWaiting())
         return false;
     m_waiting.push_back({bytes, std::move(whenOnLine)});
     handOverOutput();
@@ -125,9 +130,9 @@ qsizetype SerialControl::outBufferCount() const
 std::chrono::milliseconds SerialControl::lineBusyFor() const
 {
     Clock::duration busy = Line::timeFor(outBufferCount());
-    if (m_port.isOpen())
+    if (portOpen())
         busy += std::max(m_lineFreeAt - Clock::now(), Clock::duration::zero())
-                + Line::timeFor(m_port.bytesToWrite());
+                + Line::timeFor(m_port->bytesToWrite());
     // A switch takes no time on the line, but until it is done the line is not the one asked for.
     if (switchWaiting())
         busy = std::max<Clock::duration>(busy, milliseconds(1));
@@ -136,19 +141,34 @@ std::chrono::milliseconds SerialControl::lineBusyFor() const
 
 QByteArray SerialControl::input()
 {
-    return m_port.isOpen() ? m_port.readAll() : QByteArray();
+    return portOpen() ? m_port->readAll() : QByteArray();
 }
 
+// A port object of its own for every opening, so that nothing of a closed
+// port carries over: on Windows, a write cut off by a lost device stays
+// counted as still to go, and would hold back every write after it.
 bool SerialControl::openPort()
 {
-    m_port.setPortName(deviceFor(m_commPort));
-    if (!m_port.open(QIODevice::ReadWrite))
+    auto *port = new QSerialPort(deviceFor(m_commPort), this);
+    port->setBaudRate(Line::kBaudRate);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    port->setReadBufferSize(kReadBufferBytes);
+    if (!port->open(QIODevice::ReadWrite)) {
+        delete port;
         return false;
+    }
     // A pseudo-terminal or a plain UART without modem lines answers
     // "unsupported"; then there are simply no line-change events.
-    const auto lines = m_port.pinoutSignals();
-    m_modemLines = m_port.error() == QSerialPort::NoError ? int(lines) : -1;
-    m_port.clearError();
+    const auto lines = port->pinoutSignals();
+    m_modemLines = port->error() == QSerialPort::NoError ? int(lines) : -1;
+    port->clearError();
+    connect(port, &QSerialPort::readyRead, this, [this] { raiseEvent(Receive); });
+    connect(port, &QSerialPort::errorOccurred, this, &SerialControl::handleError);
+    connect(port, &QSerialPort::bytesWritten, this, &SerialControl::handOverOutput);
+    m_port = port;
     m_lineWatch.start();
     return true;
 }
@@ -158,9 +178,27 @@ void SerialControl::closePort()
 {
     m_lineWatch.stop();
     m_lineFree.stop();
-    m_port.close();
+    if (QSerialPort *port = std::exchange(m_port, nullptr)) {
+        port->disconnect(this);
+        port->close();
+        port->deleteLater(); // this may be one of its own signals
+    }
     m_lineFreeAt = {};
     m_drainedBy = {};
+}
+
+// The device went away without a word from the port: the line settings can
+// no longer be read once a terminal is hung up or an adapter pulled.
+bool SerialControl::lineGone() const
+{
+#ifdef Q_OS_WIN
+    COMSTAT status{};
+    DWORD errors = 0;
+    return !ClearCommError(m_port->handle(), &errors, &status);
+#else
+    termios settings{};
+    return ::tcgetattr(int(m_port->handle()), &settings) != 0;
+#endif
 }
 
 // The operating system and a pseudo-terminal take far more than the line
@@ -171,7 +209,7 @@ void SerialControl::closePort()
 void SerialControl::handOverOutput()
 {
     while (!m_waiting.empty()) {
-        if (m_port.isOpen() && m_port.bytesToWrite() > 0)
+        if (portOpen() && m_port->bytesToWrite() > 0)
             return; // bytesWritten calls again
         if (const int port = m_waiting.front().port) {
             if (const Clock::duration wait = stillToGo(); wait > Clock::duration::zero()) {
@@ -190,7 +228,7 @@ void SerialControl::handOverOutput()
             Q_EMIT portSwitched(port, opened);
             return;
         }
-        if (!m_port.isOpen()) {
+        if (!portOpen()) {
             dropWritesBeforeSwitch();
             continue;
         }
@@ -208,7 +246,7 @@ void SerialControl::handOverOutput()
         m_waiting.pop_front();
         m_lineFreeAt = std::max(m_lineFreeAt, now) + Line::timeFor(write.bytes.size());
         m_drainedBy = m_lineFreeAt + kFinishMargin;
-        if (m_port.write(write.bytes) != write.bytes.size())
+        if (m_port->write(write.bytes) != write.bytes.size())
             return; // the error handler has closed the port
         if (write.whenOnLine)
             write.whenOnLine(m_lineFreeAt);
@@ -219,12 +257,12 @@ void SerialControl::handOverOutput()
 // time, then what the driver reports it still holds, never past m_drainedBy.
 Clock::duration SerialControl::stillToGo() const
 {
-    if (!m_port.isOpen())
+    if (!portOpen())
         return Clock::duration::zero();
     const Clock::time_point now = Clock::now();
     if (m_lineFreeAt > now)
         return m_lineFreeAt - now;
-    const qint64 held = now < m_drainedBy ? heldByDriver(m_port) : 0;
+    const qint64 held = now < m_drainedBy ? heldByDriver(*m_port) : 0;
     return std::min<Clock::duration>(Line::timeFor(held), m_drainedBy - now);
 }
 
@@ -247,11 +285,11 @@ void SerialControl::dropWritesBeforeSwitch()
 // line settings the port had before, which would garble bytes still held.
 void SerialControl::finishWriteOnTheLine()
 {
-    if (!m_port.isOpen())
+    if (!portOpen())
         return;
     const QDeadlineTimer deadline(Clock::now() + lineBusyFor() + kFinishMargin);
-    while (m_port.isOpen() && m_port.bytesToWrite() > 0 && !deadline.hasExpired())
-        m_port.waitForBytesWritten(int(deadline.remainingTime()));
+    while (portOpen() && m_port->bytesToWrite() > 0 && !deadline.hasExpired())
+        m_port->waitForBytesWritten(int(deadline.remainingTime()));
     for (Clock::duration wait = stillToGo();
          wait > Clock::duration::zero() && !deadline.hasExpired(); wait = stillToGo())
         std::this_thread::sleep_for(
@@ -266,30 +304,25 @@ void SerialControl::raiseEvent(int kind)
 
 void SerialControl::handleError(QSerialPort::SerialPortError error)
 {
-    // Once the device is gone Qt reports these errors endlessly and at full
-    // speed; closing at the first one is what stops it.
-    const bool deviceGone = error == QSerialPort::ReadError || error == QSerialPort::WriteError
-                            || error == QSerialPort::ResourceError;
-    if (deviceGone && m_port.isOpen())
+    // Once the device is gone Qt on Linux reports errors endlessly and at
+    // full speed; closing at the first one is what stops it.
+    if (!portStillWorks(error) && portOpen())
         loseDevice();
 }
 
+// Newer Qt on Linux no longer reports a hang-up at all, and Qt on Windows
+// only through a wait that was pending when the device went.
 void SerialControl::checkLine()
 {
-    if (!m_port.isOpen())
+    if (!portOpen())
         return;
-#ifdef Q_OS_UNIX
-    // Newer Qt no longer reports a hang-up at all; the line settings can no
-    // longer be read once the device has gone.
-    termios settings{};
-    if (::tcgetattr(int(m_port.handle()), &settings) != 0) {
+    if (lineGone()) {
         loseDevice();
         return;
     }
-#endif
     if (m_modemLines < 0)
         return;
-    const int lines = int(m_port.pinoutSignals());
+    const int lines = int(m_port->pinoutSignals());
     const int changed = lines ^ m_modemLines;
     m_modemLines = lines;
     const std::pair<QSerialPort::PinoutSignal, Event> watched[] = {

@@ -44,7 +44,7 @@ public:
     // Only 1 or 2, and only while the port is closed; false otherwise.
     bool setCommPort(int port);
 
-    bool portOpen() const { return m_port.isOpen(); }
+    bool portOpen() const { return m_port && m_port->isOpen(); }
     // Opening fails when the device is missing or another program holds it.
     // Closing lets the write already on the line finish, so the device never
     // gets half a command, and drops the writes still waiting behind it.
@@ -97,6 +97,7 @@ private:
 
     bool openPort();
     void closePort();
+    bool lineGone() const;
     void handleError(QSerialPort::SerialPortError error);
     void checkLine();
     void loseDevice();
@@ -106,7 +107,7 @@ private:
     bool switchWaiting() const;
     void dropWritesBeforeSwitch();
 
-    QSerialPort m_port;
+    QSerialPort *m_port = nullptr; // a new one for every opening; null while closed
     QTimer m_lineWatch;
     QTimer m_lineFree;
     std::deque<Pending> m_waiting; // not yet handed to the port, in order
