@@ -1,6 +1,7 @@
 #include "consolewindow.h"
 
 #include "codepage.h"
+#include "line.h"
 #include "module1.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,10 @@ namespace {
 // latency-timer tick of up to 16 ms. Pieces closer than this are one reply,
 // unless a command has gone out between them.
 constexpr std::chrono::milliseconds kReplyQuiet{50};
+// A command's end is judged a little early, as a timer may fire late: an
+// answer then never loses its first byte, and at worst the reply before it
+// keeps its last byte too.
+constexpr auto kJudgedEarly = Line::kCharacterTime;
 // An endless stream shows its latest part: one read buffer's worth.
 constexpr qsizetype kReplyShownBytes = 4096;
 
@@ -70,6 +75,13 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
         connect(optCom[index], &QRadioButton::clicked, this,
                 [this, index] { optCom_Click(index); });
     connect(&MSComm1, &SerialControl::onComm, this, &ConsoleWindow::MSComm1_OnComm);
+    m_quiet.setSingleShot(true);
+    m_quiet.setTimerType(Qt::PreciseTimer);
+    m_quiet.setInterval(kReplyQuiet);
+    connect(&m_quiet, &QTimer::timeout, this, &ConsoleWindow::lineFellQuiet);
+    m_commandGone.setSingleShot(true);
+    m_commandGone.setTimerType(Qt::PreciseTimer);
+    connect(&m_commandGone, &QTimer::timeout, this, &ConsoleWindow::commandLeftTheLine);
     connect(&MSComm1, &SerialControl::portLost, this,
             [this](int port) { showWarning(lostText(port)); });
     connect(&MSComm1, &SerialControl::portSwitched, this, [this](int port, bool opened) {
@@ -110,14 +122,19 @@ void ConsoleWindow::MSComm1_OnComm()
         && MSComm1.commEvent() != SerialControl::Receive)
         return;
     const QByteArray read = MSComm1.input();
-    const Clock::time_point now = Clock::now();
     // An empty read empties the boxes, and the next byte starts a new reply.
-    if (read.isEmpty() || replyEnded(now)) {
+    if (read.isEmpty())
         m_reply.clear();
-        m_commandGone = false;
+    const qint64 first = m_received;
+    m_received += read.size();
+    qsizetype from = 0;
+    for (; !m_replyEnds.empty() && m_replyEnds.front() < m_received; m_replyEnds.pop_front()) {
+        from = std::max(from, qsizetype(m_replyEnds.front() - first));
+        m_reply.clear();
     }
-    m_reply += read;
-    m_lastByteAt = read.isEmpty() ? Clock::time_point() : now;
+    m_reply += read.sliced(from);
+    if (!read.isEmpty())
+        m_quiet.start();
     if (m_reply.size() > kReplyShownBytes)
         m_reply.remove(0, m_reply.size() - kReplyShownBytes);
     const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
@@ -126,21 +143,36 @@ void ConsoleWindow::MSComm1_OnComm()
                                      : QString::number(quint8(m_reply.back()), base).toUpper());
 }
 
-// The reply shown is over once a command has gone out since it began, or
-// after a quiet time. A command counts when its last byte has left: what the
-// device still sends while the command goes out ends the answer before.
-bool ConsoleWindow::replyEnded(Clock::time_point now)
+// Bytes that arrived while this window was busy are still to be read: the
+// line was not quiet, however long ago the last read was.
+void ConsoleWindow::lineFellQuiet()
 {
-    settleCommands(now);
-    return m_commandGone || now - m_lastByteAt > kReplyQuiet;
+    if (MSComm1.inBufferCount() > 0)
+        m_quiet.start();
+    else
+        endReplyAt(m_received);
 }
 
-void ConsoleWindow::settleCommands(Clock::time_point now)
+// A command counts once its last byte has left: what the device still sent
+// while the command went out, read or not, ends the answer before it.
+void ConsoleWindow::commandLeftTheLine()
 {
-    while (!m_commandsGoneAt.empty() && m_commandsGoneAt.front() <= now) {
-        m_commandsGoneAt.pop_front();
-        m_commandGone = true;
-    }
+    const Clock::time_point now = Clock::now();
+    bool left = false;
+    for (; !m_commandsGoneAt.empty() && m_commandsGoneAt.front() - kJudgedEarly <= now;
+         m_commandsGoneAt.pop_front())
+        left = true;
+    if (left)
+        endReplyAt(m_received + MSComm1.inBufferCount());
+    if (!m_commandsGoneAt.empty())
+        m_commandGone.start(std::chrono::floor<std::chrono::milliseconds>(
+            std::max(m_commandsGoneAt.front() - kJudgedEarly - now, Clock::duration::zero())));
+}
+
+void ConsoleWindow::endReplyAt(qint64 position)
+{
+    if (m_replyEnds.empty() || m_replyEnds.back() < position)
+        m_replyEnds.push_back(position);
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent *event)
@@ -162,8 +194,9 @@ bool ConsoleWindow::send(const QByteArray &bytes, Operation operation, bool ends
     const bool taken = MSComm1.setOutput(
         bytes, [this, endsCommand, onLine = std::move(onLine)](Clock::time_point gone) {
             if (endsCommand) {
-                settleCommands(Clock::now());
                 m_commandsGoneAt.push_back(gone);
+                if (!m_commandGone.isActive())
+                    commandLeftTheLine();
             }
             if (onLine)
                 onLine();

@@ -4,6 +4,7 @@
 #include "serialcontrol.h"
 
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -102,13 +103,19 @@ protected:
 private:
     using Clock = SerialControl::Clock;
 
-    bool replyEnded(Clock::time_point now);
-    void settleCommands(Clock::time_point now);
+    void lineFellQuiet();
+    void commandLeftTheLine();
+    void endReplyAt(qint64 position);
 
     Program m_program;
     bool m_unloaded = false;
     QByteArray m_reply; // what Text1 shows, as bytes
-    Clock::time_point m_lastByteAt; // of the reply shown
-    std::deque<Clock::time_point> m_commandsGoneAt; // still to come, in order
-    bool m_commandGone = false; // since the reply shown began
+    // Where the reply on display ends, as a count of bytes received: decided
+    // when the line fell quiet or a command left it, from what had arrived by
+    // then, so a read that comes late cannot move a byte to the wrong reply.
+    qint64 m_received = 0;
+    std::deque<qint64> m_replyEnds;
+    QTimer m_quiet;
+    QTimer m_commandGone;
+    std::deque<Clock::time_point> m_commandsGoneAt; // still on the line, in order
 };

@@ -38,6 +38,19 @@ qint64 heldByDriver(const QSerialPort &port)
 #endif
 }
 
+// Bytes that have arrived and that the port has not yet taken from the driver.
+qint64 arrivedInDriver(const QSerialPort &port)
+{
+#ifdef Q_OS_WIN
+    COMSTAT status{};
+    DWORD errors = 0;
+    return ClearCommError(port.handle(), &errors, &status) ? qint64(status.cbInQue) : 0;
+#else
+    int waiting = 0;
+    return ::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 ? waiting : 0;
+#endif
+}
+
 // Errors a working port reports too: a pseudo-terminal or a plain UART has no
 // modem lines to read, and a wait can run out. Any other error while open
 // means the device is gone: Linux reports a read or resource error, Windows
@@ -142,6 +155,11 @@ std::chrono::milliseconds SerialControl::lineBusyFor() const
 QByteArray SerialControl::input()
 {
     return portOpen() ? m_port->readAll() : QByteArray();
+}
+
+qint64 SerialControl::inBufferCount() const
+{
+    return portOpen() ? m_port->bytesAvailable() + arrivedInDriver(*m_port) : 0;
 }
 
 // A port object of its own for every opening, so that nothing of a closed

@@ -70,6 +70,9 @@ public:
 
     // Every byte waiting, in arrival order, removed from the buffer.
     QByteArray input();
+    // Bytes that have arrived and are not yet read: what input() returns now
+    // and what the driver still holds for it.
+    qint64 inBufferCount() const;
 
     int commEvent() const { return m_commEvent; }
 
