@@ -13,6 +13,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kCharacter = std::chrono::duration_cast<Clock::duration>(Line::kCharacterTime);
+// An FTDI chip's default latency timer, and what one USB packet carries.
+constexpr std::chrono::milliseconds kUsbLatency{16};
+constexpr qsizetype kUsbPacketBytes = 62;
 
 // When the line has carried its next byte: a character after the last, or
 // after now if the line was idle; waking late does not slow the line down.
@@ -28,8 +31,12 @@ PtyDevice::PtyDevice(Pace pace)
     , m_frames{{0, {}}}
 {
     char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0 || ::pipe(m_wake) != 0)
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0
+        || ::pipe2(m_wake, O_CLOEXEC) != 0)
         qFatal("openpty failed");
+    // Programs a test starts must not hold the line open: a hang-up would never reach the console.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     termios raw{};
     ::tcgetattr(m_master, &raw);
     ::cfmakeraw(&raw);
@@ -88,7 +95,7 @@ void PtyDevice::readLoop()
             return;
         size_t most = sizeof buffer;
         const Clock::time_point first = nextCharacter(last);
-        if (m_pace == Pace::LineSpeed) {
+        if (m_pace != Pace::Instant) {
             const auto wait = std::chrono::nanoseconds(std::max(first - Clock::now(), {}));
             const timespec timeout{0, long(wait.count())};
             if (::ppoll(fds, 1, &timeout, nullptr) != 0)
@@ -119,16 +126,30 @@ void PtyDevice::readLoop()
 
 void PtyDevice::writeLoop()
 {
-    Clock::time_point last = Clock::now();
+    const Clock::time_point ticksFrom = Clock::now();
+    Clock::time_point last = ticksFrom;
     for (std::unique_lock lock(m_mutex);;) {
         m_outgoingReady.wait(lock, [&] { return m_stopping || !m_outgoing.isEmpty(); });
         if (m_stopping)
             return;
-        const QByteArray bytes =
-            m_outgoing.first(m_pace == Pace::LineSpeed ? 1 : m_outgoing.size());
+        // When the next byte has crossed the line, and how many are handed over then.
+        Clock::time_point handOver = Clock::now();
+        qsizetype count = m_outgoing.size();
+        if (m_pace != Pace::Instant) {
+            const Clock::time_point first = nextCharacter(last);
+            handOver = first;
+            count = 1;
+            if (m_pace == Pace::UsbAdapter) {
+                const auto ticks = (first - ticksFrom + kUsbLatency - Clock::duration(1)) / kUsbLatency;
+                handOver = ticksFrom + ticks * kUsbLatency;
+                count = std::min({m_outgoing.size(), kUsbPacketBytes,
+                                  qsizetype(1 + (handOver - first) / kCharacter)});
+            }
+            last = first + kCharacter * (count - 1);
+        }
+        const QByteArray bytes = m_outgoing.first(count);
         lock.unlock();
-        if (m_pace == Pace::LineSpeed)
-            std::this_thread::sleep_until(last = nextCharacter(last));
+        std::this_thread::sleep_until(handOver);
         for (qsizetype done = 0, n = 0; done < bytes.size() && !m_stopping;
              done += std::max<qsizetype>(n, 0))
             if ((n = ::write(m_master, bytes.data() + done, size_t(bytes.size() - done))) <= 0)
