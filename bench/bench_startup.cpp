@@ -10,6 +10,7 @@
 // has none: ptymodemlines, preloaded, answers for them.
 #include "benchdevice.h"
 #include "benchtable.h"
+#include "xserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,9 +21,7 @@
 #include <QThread>
 #include <optional>
 
-#include <X11/Xlib.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,81 +45,6 @@ struct Program {
     QStringList arguments;
     QProcessEnvironment environment;
     bool ptyAsControllingTerminal = false;
-};
-
-// A private X display, with the map of every top-level window reported to us.
-class XServer {
-public:
-    XServer()
-    {
-        m_xvfb.start(QStringLiteral("Xvfb"),
-                     {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                      QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                      QStringLiteral("0"), QStringLiteral("1024x768x24")});
-        if (!m_xvfb.waitForReadyRead(kTimeoutMs))
-            qFatal("bench_startup: Xvfb did not start");
-        m_name = u':' + QString::fromLatin1(m_xvfb.readLine().trimmed());
-        m_display = XOpenDisplay(m_name.toLatin1().constData());
-        if (!m_display)
-            qFatal("bench_startup: cannot open display %s", qPrintable(m_name));
-        XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
-        XSync(m_display, False);
-    }
-
-    ~XServer()
-    {
-        XCloseDisplay(m_display);
-        m_xvfb.terminate();
-        m_xvfb.waitForFinished();
-    }
-
-    QString name() const { return m_name; }
-
-    void forgetEvents()
-    {
-        XSync(m_display, False);
-        XEvent event;
-        while (XPending(m_display))
-            XNextEvent(m_display, &event);
-    }
-
-    // The next top-level window mapped, and when we learnt of it; nullopt after the timeout.
-    std::optional<std::pair<Window, double>> nextMappedWindow()
-    {
-        const double deadline = wallMs() + kTimeoutMs;
-        for (;;) {
-            while (XPending(m_display)) {
-                XEvent event;
-                XNextEvent(m_display, &event);
-                if (event.type == MapNotify && !event.xmap.override_redirect)
-                    return std::pair(event.xmap.window, wallMs());
-            }
-            const double left = deadline - wallMs();
-            if (left <= 0)
-                return std::nullopt;
-            pollfd connection{ConnectionNumber(m_display), POLLIN, 0};
-            ::poll(&connection, 1, int(left));
-        }
-    }
-
-    // What the close button of a window frame does.
-    void close(Window window)
-    {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = long(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(m_display, window, False, NoEventMask, &event);
-        XFlush(m_display);
-    }
-
-private:
-    QProcess m_xvfb;
-    QString m_name;
-    Display *m_display = nullptr;
 };
 
 // The controlling terminal from /proc/PID/stat, in the encoding of st_rdev.
