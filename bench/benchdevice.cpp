@@ -37,6 +37,9 @@ BenchDevice::BenchDevice(FrameHandler onFrame, Pace pace)
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         qFatal("openpty failed: %s", std::strerror(errno));
+    // The programs a benchmark starts must not hold the device's end open.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     // Programs the benchmarks start must not hold the device open through an inherited descriptor.
     for (const int fd : {m_master, m_slave})
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);

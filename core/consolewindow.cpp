@@ -1,7 +1,6 @@
 #include "consolewindow.h"
 
 #include "codepage.h"
-#include "line.h"
 #include "module1.h"
 
 #include <QCloseEvent>
@@ -19,10 +18,11 @@ namespace {
 // latency-timer tick of up to 16 ms. Pieces closer than this are one reply,
 // unless a command has gone out between them.
 constexpr std::chrono::milliseconds kReplyQuiet{50};
-// A command's end is judged a little early, as a timer may fire late: an
-// answer then never loses its first byte, and at worst the reply before it
-// keeps its last byte too.
-constexpr auto kJudgedEarly = Line::kCharacterTime;
+// A command's end is judged up to a millisecond early, as timers count whole
+// milliseconds: an answer, whose first byte comes at least a character time
+// after the command's end, never loses it to the reply before, which at worst
+// loses its own last byte to the answer.
+constexpr std::chrono::milliseconds kJudgedEarly{1};
 // An endless stream shows its latest part: one read buffer's worth.
 constexpr qsizetype kReplyShownBytes = 4096;
 
@@ -165,8 +165,8 @@ void ConsoleWindow::commandLeftTheLine()
     if (left)
         endReplyAt(m_received + MSComm1.inBufferCount());
     if (!m_commandsGoneAt.empty())
-        m_commandGone.start(std::chrono::floor<std::chrono::milliseconds>(
-            std::max(m_commandsGoneAt.front() - kJudgedEarly - now, Clock::duration::zero())));
+        m_commandGone.start(std::chrono::ceil<std::chrono::milliseconds>(
+            m_commandsGoneAt.front() - kJudgedEarly - now));
 }
 
 void ConsoleWindow::endReplyAt(qint64 position)

@@ -34,11 +34,9 @@ const struct { const char *name; QString program; Situation situation; QStringLi
 };
 
 // Pieces the device writes gapMs apart (-1: each at line speed), and what the
-// window then shows. With commands, the buttons are clicked 20 ms apart and
-// the device answers each frame with the next piece. A line change, where
-// asked for, is raised last, as a UART reports one (a pseudo-terminal has no
-// modem lines).
-const struct { const char *name; QString program; QByteArrayList pieces; int gapMs; QByteArray text1; QString text6; bool lineChange = false; QList<const char *> commands = {}; } kReplies[] = {
+// window then shows. A line change, where asked for, is raised last, as a UART
+// reports one (a pseudo-terminal has no modem lines).
+const struct { const char *name; QString program; QByteArrayList pieces; int gapMs; QByteArray text1; QString text6; bool lineChange = false; } kReplies[] = {
     {"hex", u"quenby"_s, {"AB"}, 0, "AB", u"42"_s},
     {"decimal", u"ostrel"_s, {"AB"}, 0, "AB", u"66"_s},
     {"EOT", u"marlo"_s, {"OK\x04"}, 0, "OK\x04", u"4"_s},
@@ -53,16 +51,6 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
     {"half a second apart, the later replaces", u"marlo"_s, {"OK1", "OK2"}, 500, "OK2", u"32"_s},
     {"an endless stream shows its last 4096 bytes", u"quenby"_s, {QByteArray(6000, 'a') + QByteArray(4000, 'b')}, 0,
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
-    {"write and read 20 ms apart: the read's answer alone", u"quenby"_s, {"OK\x04", kRead}, -1, kRead, u"4"_s,
-     false, {"Command4", "Command2"}},
-};
-
-// quenby on 9600-baud lines: two long factory commands clicked, then COM2
-// chosen while the second still waits for the line.
-const struct { const char *name; bool lost; bool clickedDuringSwitch; } kSwitches[] = {
-    {"both go out on COM1, then the switch", false, false},
-    {"a command clicked while the switch waits goes to COM2", false, true},
-    {"COM1 lost during the first: COM2 sends at its click", true, false},
 };
 
 const struct { const char *name; QString program; const char *button; QByteArray received; } kCloses[] = {
@@ -149,12 +137,7 @@ private Q_SLOTS:
         TwoPorts ports(row.gapMs < 0 ? PtyDevice::Pace::LineSpeed : PtyDevice::Pace::Instant);
         auto window = openConsole(row.program);
         PtyDevice &device = ports.com(window->serialControl().commPort());
-        if (!row.commands.isEmpty()) {
-            device.answerWith(row.pieces);
-            QTimer::singleShot(20, window.get(), [&] { click(*window, row.commands[1]); });
-            click(*window, row.commands[0]);
-        }
-        for (const QByteArray &piece : row.commands.isEmpty() ? row.pieces : QByteArrayList()) {
+        for (const QByteArray &piece : row.pieces) {
             device.write(piece);
             QTest::qWait(std::max(row.gapMs, 0));
         }
@@ -164,41 +147,6 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(box(*window, "Text1")->text(), CodePage::fromBytes(row.text1));
         QCOMPARE(box(*window, "Text6")->text(), row.text6);
-    }
-
-    void switchWithCommandsOnTheLine_data() { useRows(kSwitches); }
-    void switchWithCommandsOnTheLine()
-    {
-        const auto &row = currentRow(kSwitches);
-        TwoPorts ports(PtyDevice::Pace::LineSpeed);
-        auto window = openConsole(u"quenby"_s);
-        const QString text(1000, u'F'); // a second on the line
-        const QByteArray frame = Frames::secondGenerationFrame(text);
-        const QByteArray factory = Frames::secondGenerationFrame(u"FFTO0130202");
-        setText(*window, "Text2", text);
-        click(*window, "Command1");
-        click(*window, "Command1");
-        if (row.lost) {
-            ports.com1.hangUp();
-            QTRY_COMPARE(ports.boxes, QStringList({kLost.arg(1)}));
-        }
-        click(*window, "optCom(1)");
-        QVERIFY2(ports.com1.received().size() < frame.size(), "the window waited for the line");
-        if (row.clickedDuringSwitch || row.lost) {
-            setText(*window, "Text2", u"FFTO0130202"_s);
-            click(*window, "Command1");
-        }
-        if (!row.lost) {
-            QVERIFY(ports.com1.waitForBytes(2 * frame.size(), 5000));
-            QCOMPARE(ports.com1.received(), frame + frame);
-        }
-        // A lost line's second command would have held COM2 up for a second.
-        QTest::qWait(row.lost ? 500 : 100);
-        const bool second = row.clickedDuringSwitch || row.lost;
-        QCOMPARE(ports.com2.received(), second ? factory : QByteArray());
-        const QByteArray last = second ? factory : frame;
-        QCOMPARE(box(*window, "Text4")->text(), QString::number(quint8(last.at(last.size() - 2))));
-        QVERIFY(window->serialControl().commPort() == 2 && window->serialControl().portOpen());
     }
 
     void closingEndsWhatRunsAndReleasesThePort_data() { useRows(kCloses); }

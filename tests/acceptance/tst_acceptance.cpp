@@ -148,6 +148,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(ports.com1.received(), long1 + read);
         QCOMPARE(ports.com2.received(), write);
+        QCOMPARE(m_desktop->copy(at("Text4")), "54"); // 校验和: the write, the last to go out
     }
 
     // The device on COM1 goes in the middle of a command longer than the system takes at once:
