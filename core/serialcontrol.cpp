@@ -25,29 +25,26 @@ constexpr int kLineWatchMs = 250;
 // Keeps every read, and so every reply shown, to a size a text box handles at once.
 constexpr qint64 kReadBufferBytes = 4096;
 
-// Bytes the driver and the adapter still hold for the line; 0 where the system cannot tell.
-qint64 heldByDriver(const QSerialPort &port)
-{
-#ifdef Q_OS_WIN
-    COMSTAT status{};
-    DWORD errors = 0;
-    return ClearCommError(port.handle(), &errors, &status) ? qint64(status.cbOutQue) : 0;
-#else
-    int held = 0;
-    return ::ioctl(int(port.handle()), TIOCOUTQ, &held) == 0 ? held : 0;
-#endif
-}
+// What the driver and the adapter hold for the port: bytes arrived and not yet
+// taken, and bytes still to go out on the line; 0 where the system cannot tell.
+struct DriverQueues {
+    qint64 in = 0;
+    qint64 out = 0;
+};
 
-// Bytes that have arrived and that the port has not yet taken from the driver.
-qint64 arrivedInDriver(const QSerialPort &port)
+DriverQueues driverQueues(const QSerialPort &port)
 {
 #ifdef Q_OS_WIN
     COMSTAT status{};
     DWORD errors = 0;
-    return ClearCommError(port.handle(), &errors, &status) ? qint64(status.cbInQue) : 0;
+    if (!ClearCommError(port.handle(), &errors, &status))
+        return {};
+    return {qint64(status.cbInQue), qint64(status.cbOutQue)};
 #else
-    int waiting = 0;
-    return ::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 ? waiting : 0;
+    int in = 0;
+    int out = 0;
+    const int fd = int(port.handle());
+    return {::ioctl(fd, FIONREAD, &in) == 0 ? in : 0, ::ioctl(fd, TIOCOUTQ, &out) == 0 ? out : 0};
 #endif
 }
 
@@ -159,7 +156,7 @@ QByteArray SerialControl::input()
 
 qint64 SerialControl::inBufferCount() const
 {
-    return portOpen() ? m_port->bytesAvailable() + arrivedInDriver(*m_port) : 0;
+    return portOpen() ? m_port->bytesAvailable() + driverQueues(*m_port).in : 0;
 }
 
 // A port object of its own for every opening, so that nothing of a closed
@@ -280,7 +277,7 @@ Clock::duration SerialControl::stillToGo() const
     const Clock::time_point now = Clock::now();
     if (m_lineFreeAt > now)
         return m_lineFreeAt - now;
-    const qint64 held = now < m_drainedBy ? heldByDriver(*m_port) : 0;
+    const qint64 held = now < m_drainedBy ? driverQueues(*m_port).out : 0;
     return std::min<Clock::duration>(Line::timeFor(held), m_drainedBy - now);
 }
 
