@@ -82,9 +82,12 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
     m_commandGone.setSingleShot(true);
     m_commandGone.setTimerType(Qt::PreciseTimer);
     connect(&m_commandGone, &QTimer::timeout, this, &ConsoleWindow::commandLeftTheLine);
-    connect(&MSComm1, &SerialControl::portLost, this,
-            [this](int port) { showWarning(lostText(port)); });
+    connect(&MSComm1, &SerialControl::portLost, this, [this](int port) {
+        startAfresh();
+        showWarning(lostText(port));
+    });
     connect(&MSComm1, &SerialControl::portSwitched, this, [this](int port, bool opened) {
+        startAfresh();
         if (!opened)
             showWarning(switchFailedText(port));
     });
@@ -167,6 +170,14 @@ void ConsoleWindow::commandLeftTheLine()
     if (!m_commandsGoneAt.empty())
         m_commandGone.start(std::chrono::ceil<std::chrono::milliseconds>(
             m_commandsGoneAt.front() - kJudgedEarly - now));
+}
+
+// What was waiting on a closed port never comes: the next byte is another
+// port's, or another device's, and starts a reply of its own.
+void ConsoleWindow::startAfresh()
+{
+    m_replyEnds.clear();
+    endReplyAt(m_received);
 }
 
 void ConsoleWindow::endReplyAt(qint64 position)

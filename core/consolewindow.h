@@ -105,6 +105,7 @@ private:
 
     void lineFellQuiet();
     void commandLeftTheLine();
+    void startAfresh();
     void endReplyAt(qint64 position);
 
     Program m_program;

@@ -35,8 +35,9 @@ const struct { const char *name; QString program; Situation situation; QStringLi
 
 // Pieces the device writes gapMs apart (-1: each at line speed), and what the
 // window then shows. A line change, where asked for, is raised last, as a UART
-// reports one (a pseudo-terminal has no modem lines).
-const struct { const char *name; QString program; QByteArrayList pieces; int gapMs; QByteArray text1; QString text6; bool lineChange = false; } kReplies[] = {
+// reports one (a pseudo-terminal has no modem lines). With a switch, the other
+// port is chosen after the first piece and its device writes the rest.
+const struct { const char *name; QString program; QByteArrayList pieces; int gapMs; QByteArray text1; QString text6; bool lineChange = false; bool switchBetween = false; } kReplies[] = {
     {"hex", u"quenby"_s, {"AB"}, 0, "AB", u"42"_s},
     {"decimal", u"ostrel"_s, {"AB"}, 0, "AB", u"66"_s},
     {"EOT", u"marlo"_s, {"OK\x04"}, 0, "OK\x04", u"4"_s},
@@ -49,6 +50,7 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
     {"line speed, tamsin", u"tamsin"_s, {kRead}, -1, kRead, u"4"_s},
     {"pieces 20 ms apart are one reply", u"marlo"_s, {"01DO", "P1FF"}, 20, "01DOP1FF", u"46"_s},
     {"half a second apart, the later replaces", u"marlo"_s, {"OK1", "OK2"}, 500, "OK2", u"32"_s},
+    {"the other port chosen between two pieces a few ms apart: the new port's alone", u"quenby"_s, {"OLD", "NEW"}, 5, "NEW", u"57"_s, false, true},
     {"an endless stream shows its last 4096 bytes", u"quenby"_s, {QByteArray(6000, 'a') + QByteArray(4000, 'b')}, 0,
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
 };
@@ -136,9 +138,12 @@ private Q_SLOTS:
         const auto &row = currentRow(kReplies);
         TwoPorts ports(row.gapMs < 0 ? PtyDevice::Pace::LineSpeed : PtyDevice::Pace::Instant);
         auto window = openConsole(row.program);
-        PtyDevice &device = ports.com(window->serialControl().commPort());
         for (const QByteArray &piece : row.pieces) {
-            device.write(piece);
+            ports.com(window->serialControl().commPort()).write(piece);
+            if (row.switchBetween && piece == row.pieces.front()) {
+                QVERIFY(QTest::qWaitFor([&] { return !box(*window, "Text1")->text().isEmpty(); }));
+                click(*window, "optCom(1)");
+            }
             QTest::qWait(std::max(row.gapMs, 0));
         }
         if (row.lineChange) {
