@@ -100,8 +100,9 @@ int main(int argc, char **argv)
     const QString shim = QStringLiteral(WINE_PTY_SO);
     const QStringList zips = QDir(release).entryList({QStringLiteral("*.zip")});
     if (zips.isEmpty() || shim.isEmpty() || !QFile::exists(shim)) {
-        std::fprintf(stderr, "bench_wine: skipped: needs a Windows release in %s "
-                             "(./build-windows) and the wine-pty shim (../shared/wine-pty)\n",
+        std::fprintf(stderr,
+                     "bench_wine: skipped: needs a Windows release in %s "
+                     "(./build-windows) and the wine-pty shim (../shared/wine-pty)\n",
                      qPrintable(release));
         return 0;
     }

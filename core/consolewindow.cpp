@@ -168,8 +168,8 @@ void ConsoleWindow::commandLeftTheLine()
     if (left)
         endReplyAt(m_received + MSComm1.inBufferCount());
     if (!m_commandsGoneAt.empty())
-        m_commandGone.start(std::chrono::ceil<std::chrono::milliseconds>(
-            m_commandsGoneAt.front() - kJudgedEarly - now));
+        m_commandGone.start(std::chrono::ceil<std::chrono::milliseconds>(m_commandsGoneAt.front()
+                                                                         - kJudgedEarly - now));
 }
 
 // What was waiting on a closed port never comes: the next byte is another

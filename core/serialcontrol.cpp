@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <algorithm>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -11,7 +12,6 @@
 #include <qt_windows.h>
 #else
 #include <sys/ioctl.h>
-#include <termios.h>
 #endif
 
 namespace {
@@ -26,25 +26,28 @@ constexpr int kLineWatchMs = 250;
 constexpr qint64 kReadBufferBytes = 4096;
 
 // What the driver and the adapter hold for the port: bytes arrived and not yet
-// taken, and bytes still to go out on the line; 0 where the system cannot tell.
+// taken, and bytes still to go out on the line. None once the device is gone:
+// a hung-up terminal or a pulled adapter's driver can no longer be asked.
 struct DriverQueues {
     qint64 in = 0;
     qint64 out = 0;
 };
 
-DriverQueues driverQueues(const QSerialPort &port)
+std::optional<DriverQueues> driverQueues(const QSerialPort &port)
 {
 #ifdef Q_OS_WIN
     COMSTAT status{};
     DWORD errors = 0;
     if (!ClearCommError(port.handle(), &errors, &status))
-        return {};
-    return {qint64(status.cbInQue), qint64(status.cbOutQue)};
+        return std::nullopt;
+    return DriverQueues{qint64(status.cbInQue), qint64(status.cbOutQue)};
 #else
     int in = 0;
     int out = 0;
     const int fd = int(port.handle());
-    return {::ioctl(fd, FIONREAD, &in) == 0 ? in : 0, ::ioctl(fd, TIOCOUTQ, &out) == 0 ? out : 0};
+    if (::ioctl(fd, FIONREAD, &in) != 0)
+        return std::nullopt;
+    return DriverQueues{in, ::ioctl(fd, TIOCOUTQ, &out) == 0 ? out : 0};
 #endif
 }
 
@@ -156,7 +159,8 @@ QByteArray SerialControl::input()
 
 qint64 SerialControl::inBufferCount() const
 {
-    return portOpen() ? m_port->bytesAvailable() + driverQueues(*m_port).in : 0;
+    return portOpen() ? m_port->bytesAvailable() + driverQueues(*m_port).value_or(DriverQueues{}).in
+                      : 0;
 }
 
 // A port object of its own for every opening, so that nothing of a closed
@@ -200,20 +204,6 @@ void SerialControl::closePort()
     }
     m_lineFreeAt = {};
     m_drainedBy = {};
-}
-
-// The device went away without a word from the port: the line settings can
-// no longer be read once a terminal is hung up or an adapter pulled.
-bool SerialControl::lineGone() const
-{
-#ifdef Q_OS_WIN
-    COMSTAT status{};
-    DWORD errors = 0;
-    return !ClearCommError(m_port->handle(), &errors, &status);
-#else
-    termios settings{};
-    return ::tcgetattr(int(m_port->handle()), &settings) != 0;
-#endif
 }
 
 // The operating system and a pseudo-terminal take far more than the line
@@ -277,7 +267,7 @@ Clock::duration SerialControl::stillToGo() const
     const Clock::time_point now = Clock::now();
     if (m_lineFreeAt > now)
         return m_lineFreeAt - now;
-    const qint64 held = now < m_drainedBy ? driverQueues(*m_port).out : 0;
+    const qint64 held = now < m_drainedBy ? driverQueues(*m_port).value_or(DriverQueues{}).out : 0;
     return std::min<Clock::duration>(Line::timeFor(held), m_drainedBy - now);
 }
 
@@ -331,7 +321,7 @@ void SerialControl::checkLine()
 {
     if (!portOpen())
         return;
-    if (lineGone()) {
+    if (!driverQueues(*m_port)) { // the device went without a word from the port
         loseDevice();
         return;
     }

@@ -100,7 +100,6 @@ private:
 
     bool openPort();
     void closePort();
-    bool lineGone() const;
     void handleError(QSerialPort::SerialPortError error);
     void checkLine();
     void loseDevice();

@@ -2,7 +2,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QTest>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>

@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-#include <atomic>
 #include <thread>
 
 using namespace Qt::StringLiterals;

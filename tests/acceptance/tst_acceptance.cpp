@@ -66,7 +66,8 @@ private Q_SLOTS:
         if (!release.isEmpty()) {
             const QDir folder(release);
             if (!folder.exists(u"quenby.exe"_s) && folder.entryList({u"*.zip"_s}).isEmpty())
-                QSKIP(qPrintable(u"No Windows release in %1: ./build-windows makes one"_s.arg(release)));
+                QSKIP(qPrintable(
+                    u"No Windows release in %1: ./build-windows makes one"_s.arg(release)));
             if (shim.isEmpty() || !QFile::exists(shim))
                 QSKIP("No wine-pty shim: without it Wine 8 gives Qt's serial port no reply; "
                       "../shared/wine-pty/build.sh builds it");
@@ -116,7 +117,7 @@ private Q_SLOTS:
         int seen = 0;
         for (qsizetype step = 0; step < answers.size(); ++step) {
             QVERIFY(QTest::qWaitFor([&] { return device.arrivals().size() > step; }, 2000));
-            for (;;) {
+            for (const QDeadlineTimer stepEnds(2000); !stepEnds.hasExpired();) {
                 const QByteArray shown = m_desktop->copy(at("Text1"));
                 if (device.arrivals().size() > step + 1)
                     break; // the next command may have come before the copy
@@ -168,7 +169,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_desktop->window(u"系统信息"_s));
         const double before = m_desktop->processorSeconds();
         QTest::qWait(1000);
-        QVERIFY2(m_desktop->processorSeconds() - before < 0.25, "a port left open on a gone device spins");
+        QVERIFY2(m_desktop->processorSeconds() - before < 0.25,
+                 "a port left open on a gone device spins");
         play(u"optCom(1)|Command2"_s);
         const QByteArray read = Frames::secondGenerationFrame(u"01ZR0008");
         QVERIFY(ports.com2.waitForBytes(read.size()));
@@ -184,7 +186,8 @@ private Q_SLOTS:
         if (!m_desktop->wine() || setup.isEmpty())
             QSKIP("no installer beside a Windows release");
         const QString wine = u"/usr/lib/wine/wine64"_s;
-        QCOMPARE(QProcess::execute(wine, {QDir(m_desktop->release()).filePath(setup[0]), u"/S"_s}), 0);
+        QCOMPARE(QProcess::execute(wine, {QDir(m_desktop->release()).filePath(setup[0]), u"/S"_s}),
+                 0);
         QCOMPARE(found(u"*.lnk"_s).size(), 5); // the Start menu, one a program
         const QList<QFileInfo> installed = found(u"quenby.exe"_s, u"/Program Files"_s);
         QCOMPARE(installed.size(), 1);
@@ -238,15 +241,18 @@ private:
         TwoPorts ports(PtyDevice::Pace::LineSpeed);
         PtyDevice &device = ports.com(port);
         for (int com = 1; com <= 2; ++com)
-            m_desktop->connect(com, start == Missing && com == startPort ? QString() : ports.com(com).path());
+            m_desktop->connect(com, start == Missing && com == startPort ? QString()
+                                                                         : ports.com(com).path());
         QSerialPort holder(m_desktop->port(startPort));
         QVERIFY(start != Held || holder.open(QIODevice::ReadWrite));
         m_desktop->start(QString(path));
         if (start != Free) { // its box comes before the window; Return answers it
             qulonglong box = 0;
-            QTRY_VERIFY_WITH_TIMEOUT((box = m_desktop->window(u"系统信息"_s)) || m_desktop->window(u"comm"_s), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (box = m_desktop->window(u"系统信息"_s)) || m_desktop->window(u"comm"_s), 20000);
             if (m_desktop->wine() && start == Held)
-                QEXPECT_FAIL("", "Wine lets a second program open a COM port that one holds", Abort);
+                QEXPECT_FAIL("", "Wine lets a second program open a COM port that one holds",
+                             Abort);
             QVERIFY(box && !m_desktop->window(u"comm"_s));
             Desktop::run(u"xdotool windowfocus --sync %1 key Return"_s.arg(box));
             holder.close();
