@@ -13,19 +13,6 @@
 
 namespace {
 
-// A device's answer reaches the console in pieces: a UART hands over its FIFO
-// at a trigger level or after a character time-out, a USB adapter once per
-// latency-timer tick of up to 16 ms. Pieces closer than this are one reply,
-// unless a command has gone out between them.
-constexpr std::chrono::milliseconds kReplyQuiet{50};
-// A command's end is judged up to a millisecond early, as timers count whole
-// milliseconds: an answer, whose first byte comes at least a character time
-// after the command's end, never loses it to the reply before, which at worst
-// loses its own last byte to the answer.
-constexpr std::chrono::milliseconds kJudgedEarly{1};
-// An endless stream shows its latest part: one read buffer's worth.
-constexpr qsizetype kReplyShownBytes = 4096;
-
 QString otherPort(int port)
 {
     return QString::number(port == 1 ? 2 : 1);
@@ -75,22 +62,23 @@ ConsoleWindow::ConsoleWindow(const Layout::Window &layout, const Program &progra
         connect(optCom[index], &QRadioButton::clicked, this,
                 [this, index] { optCom_Click(index); });
     connect(&MSComm1, &SerialControl::onComm, this, &ConsoleWindow::MSComm1_OnComm);
-    m_quiet.setSingleShot(true);
-    m_quiet.setTimerType(Qt::PreciseTimer);
-    m_quiet.setInterval(kReplyQuiet);
-    connect(&m_quiet, &QTimer::timeout, this, &ConsoleWindow::lineFellQuiet);
-    m_commandGone.setSingleShot(true);
-    m_commandGone.setTimerType(Qt::PreciseTimer);
-    connect(&m_commandGone, &QTimer::timeout, this, &ConsoleWindow::commandLeftTheLine);
+    m_look.setSingleShot(true);
+    m_look.setTimerType(Qt::PreciseTimer);
+    connect(&m_look, &QTimer::timeout, this, &ConsoleWindow::lookAtTheLine);
     connect(&MSComm1, &SerialControl::portLost, this, [this](int port) {
         startAfresh();
         showWarning(lostText(port));
     });
-    connect(&MSComm1, &SerialControl::portSwitched, this, [this](int port, bool opened) {
-        startAfresh();
-        if (!opened)
-            showWarning(switchFailedText(port));
-    });
+    connect(&MSComm1, &SerialControl::portSwitched, this,
+            [this](int port, bool opened, bool writesDropped) {
+                startAfresh();
+                if (!opened)
+                    showWarning(switchFailedText(port));
+                // A command clicked while the switch waited was accepted:
+                // it is told as a click on the closed port is.
+                if (writesDropped)
+                    showWarning(notOpenText(port));
+            });
 }
 
 ConsoleWindow::~ConsoleWindow()
@@ -125,65 +113,47 @@ void ConsoleWindow::MSComm1_OnComm()
         && MSComm1.commEvent() != SerialControl::Receive)
         return;
     const QByteArray read = MSComm1.input();
-    // An empty read empties the boxes, and the next byte starts a new reply.
-    if (read.isEmpty())
-        m_reply.clear();
-    const qint64 first = m_received;
-    m_received += read.size();
-    qsizetype from = 0;
-    for (; !m_replyEnds.empty() && m_replyEnds.front() < m_received; m_replyEnds.pop_front()) {
-        from = std::max(from, qsizetype(m_replyEnds.front() - first));
-        m_reply.clear();
-    }
-    m_reply += read.sliced(from);
-    if (!read.isEmpty())
-        m_quiet.start();
-    if (m_reply.size() > kReplyShownBytes)
-        m_reply.remove(0, m_reply.size() - kReplyShownBytes);
-    const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
-    Text1->setText(CodePage::fromBytes(m_reply));
-    Text6->setText(m_reply.isEmpty() ? QString()
-                                     : QString::number(quint8(m_reply.back()), base).toUpper());
+    m_replies.read(Clock::now(), read, MSComm1.inBufferCount());
+    showReply();
 }
 
-// Bytes that arrived while this window was busy are still to be read: the
-// line was not quiet, however long ago the last read was.
-void ConsoleWindow::lineFellQuiet()
+void ConsoleWindow::lookAtTheLine()
 {
-    if (MSComm1.inBufferCount() > 0)
-        m_quiet.start();
+    const QByteArray before = m_replies.shown();
+    m_replies.look(Clock::now(), MSComm1.inBufferCount());
+    if (m_replies.shown() != before)
+        showReply();
     else
-        endReplyAt(m_received);
-}
-
-// A command counts once its last byte has left: what the device still sent
-// while the command went out, read or not, ends the answer before it.
-void ConsoleWindow::commandLeftTheLine()
-{
-    const Clock::time_point now = Clock::now();
-    bool left = false;
-    for (; !m_commandsGoneAt.empty() && m_commandsGoneAt.front() - kJudgedEarly <= now;
-         m_commandsGoneAt.pop_front())
-        left = true;
-    if (left)
-        endReplyAt(m_received + MSComm1.inBufferCount());
-    if (!m_commandsGoneAt.empty())
-        m_commandGone.start(std::chrono::ceil<std::chrono::milliseconds>(m_commandsGoneAt.front()
-                                                                         - kJudgedEarly - now));
+        armLook();
 }
 
 // What was waiting on a closed port never comes: the next byte is another
 // port's, or another device's, and starts a reply of its own.
 void ConsoleWindow::startAfresh()
 {
-    m_replyEnds.clear();
-    endReplyAt(m_received);
+    m_replies.startAfresh();
+    armLook();
 }
 
-void ConsoleWindow::endReplyAt(qint64 position)
+// As a text box shows text that is set: from its start, the rest by scrolling.
+void ConsoleWindow::showReply()
 {
-    if (m_replyEnds.empty() || m_replyEnds.back() < position)
-        m_replyEnds.push_back(position);
+    const QByteArray &reply = m_replies.shown();
+    const int base = m_program.reply == ReplyVariant::FirstGeneration ? 10 : 16;
+    Text1->setText(CodePage::fromBytes(reply));
+    Text1->setCursorPosition(0);
+    Text6->setText(reply.isEmpty() ? QString()
+                                   : QString::number(quint8(reply.back()), base).toUpper());
+    armLook();
+}
+
+void ConsoleWindow::armLook()
+{
+    if (const auto next = m_replies.nextLook())
+        m_look.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()),
+                              std::chrono::milliseconds::zero()));
+    else
+        m_look.stop();
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent *event)
@@ -204,11 +174,8 @@ bool ConsoleWindow::send(const QByteArray &bytes, Operation operation, bool ends
 {
     const bool taken = MSComm1.setOutput(
         bytes, [this, endsCommand, onLine = std::move(onLine)](Clock::time_point gone) {
-            if (endsCommand) {
-                m_commandsGoneAt.push_back(gone);
-                if (!m_commandGone.isActive())
-                    commandLeftTheLine();
-            }
+            m_replies.handedOver(Clock::now(), gone, endsCommand, MSComm1.inBufferCount());
+            armLook();
             if (onLine)
                 onLine();
         });

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "layout.h"
+#include "replyrule.h"
 #include "serialcontrol.h"
 
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <utility>
@@ -103,20 +103,13 @@ protected:
 private:
     using Clock = SerialControl::Clock;
 
-    void lineFellQuiet();
-    void commandLeftTheLine();
+    void lookAtTheLine();
     void startAfresh();
-    void endReplyAt(qint64 position);
+    void showReply();
+    void armLook();
 
     Program m_program;
     bool m_unloaded = false;
-    QByteArray m_reply; // what Text1 shows, as bytes
-    // Where the reply on display ends, as a count of bytes received: decided
-    // when the line fell quiet or a command left it, from what had arrived by
-    // then, so a read that comes late cannot move a byte to the wrong reply.
-    qint64 m_received = 0;
-    std::deque<qint64> m_replyEnds;
-    QTimer m_quiet;
-    QTimer m_commandGone;
-    std::deque<Clock::time_point> m_commandsGoneAt; // still on the line, in order
+    ReplyRule m_replies; // says what Text1 shows
+    QTimer m_look; // when the rule needs a look at the line without a byte arriving
 };

@@ -225,12 +225,11 @@ void SerialControl::handOverOutput()
             closePort();
             setCommPort(port);
             const bool opened = openPort();
-            if (!opened)
-                dropWritesBeforeSwitch();
+            const bool dropped = !opened && dropWritesBeforeSwitch();
             if (!m_waiting.empty())
                 m_lineFree.start(0);
             // Last, as what it leads to may run events and come back here.
-            Q_EMIT portSwitched(port, opened);
+            Q_EMIT portSwitched(port, opened, dropped);
             return;
         }
         if (!portOpen()) {
@@ -278,11 +277,13 @@ bool SerialControl::switchWaiting() const
 }
 
 // Writes meant for a port that is gone or did not open go nowhere; a switch
-// asked for after them still happens.
-void SerialControl::dropWritesBeforeSwitch()
+// asked for after them still happens. Returns whether any was dropped.
+bool SerialControl::dropWritesBeforeSwitch()
 {
-    while (!m_waiting.empty() && !m_waiting.front().port)
+    bool dropped = false;
+    for (; !m_waiting.empty() && !m_waiting.front().port; dropped = true)
         m_waiting.pop_front();
+    return dropped;
 }
 
 // Blocks for at most what is on the line and in the driver, plus a margin:

@@ -52,8 +52,8 @@ public:
 
     // Closes the port and opens `port` once everything written before has
     // gone out, at once when the line is idle; writes made meanwhile wait and
-    // go to the new port. Ends with portSwitched, and where the opening
-    // failed, what waited is dropped.
+    // go to the new port. Ends with portSwitched; where the opening failed,
+    // what waited is dropped.
     void switchPort(int port);
 
     // One write of the whole array, refused (false) while closed and no
@@ -87,8 +87,10 @@ Q_SIGNALS:
     void onComm();
     // The device went away; the port is already closed. Delivered queued, once.
     void portLost(int port);
-    // A switch has been carried out: closed, and `port` opened or not.
-    void portSwitched(int port, bool opened);
+    // A switch has been carried out: closed, and `port` opened or not. Where
+    // it failed, `writesDropped` tells whether writes made while it waited
+    // were dropped, never to go out.
+    void portSwitched(int port, bool opened, bool writesDropped);
 
 private:
     // A write, or a switch to another port when port is set.
@@ -107,7 +109,7 @@ private:
     void finishWriteOnTheLine();
     Clock::duration stillToGo() const;
     bool switchWaiting() const;
-    void dropWritesBeforeSwitch();
+    bool dropWritesBeforeSwitch();
 
     QSerialPort *m_port = nullptr; // a new one for every opening; null while closed
     QTimer m_lineWatch;

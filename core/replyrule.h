@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <chrono>
+#include <deque>
+#include <optional>
+
+// Which bytes the red box shows: where one reply ends and the next begins,
+// decided from times alone. Bytes are counted by position as they arrive,
+// read or not, so a read that comes late moves no byte to another reply.
+//
+// A reply ends when the line has been quiet for kQuiet, and when a command
+// starts one of its own. Where that command's reply starts depends on the
+// device, which the rule learns from the last command sent on a quiet line:
+// - bytes arriving while that command was still on the modelled 9600-baud
+//   line: the device answers at once (native USB, a virtual pair, a network
+//   bridge) or its adapter echoes the command (two-wire RS-485). A command's
+//   reply then starts the moment the command is handed to the port.
+// - its first byte arriving after that: a device behind a real line (a UART,
+//   a USB adapter's chip). A command's reply then starts when its last byte
+//   has left the line, so an earlier answer still arriving while it goes out
+//   stays with the earlier reply.
+// Until it has learned, a reply starts at the hand-over: a box may then begin
+// with the tail of an earlier answer, but never loses the start of its own.
+class ReplyRule {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+
+    // A device's answer reaches the console in pieces: a UART hands over its
+    // FIFO at a trigger level or after a character time-out, a USB adapter
+    // once per latency tick of up to 16 ms. Pieces closer than this are one reply.
+    static constexpr std::chrono::milliseconds kQuiet{50};
+    // An endless stream shows its latest part: one read buffer's worth.
+    static constexpr qsizetype kShownBytes = 4096;
+
+    // A write handed to the port at `now`, its last byte leaving the modelled
+    // line at `leaves`; the first write after a command's end starts a new
+    // command, the one that `endsCommand` closes it. `waiting` is what has
+    // arrived and is not yet read, here and in the other calls.
+    void handedOver(TimePoint now, TimePoint leaves, bool endsCommand, qint64 waiting);
+    // One read of the port at `now`; an empty one empties the box, and the
+    // next byte starts a reply.
+    void read(TimePoint now, QByteArrayView bytes, qint64 waiting);
+    // A look at the port without reading, at the time nextLook() asked for.
+    void look(TimePoint now, qint64 waiting);
+    // Another port, or none: the next byte is another device's, or another
+    // opening's, and nothing learned or sent before counts.
+    void startAfresh();
+
+    const QByteArray &shown() const { return m_shown; }
+    // When a reply may end without a byte arriving: the quiet time running
+    // out, or a command leaving the line.
+    std::optional<TimePoint> nextLook() const;
+
+private:
+    enum class Device { Unknown, AnswersWhileSent, AnswersAfterSent };
+
+    struct Command {
+        TimePoint handedAt;
+        qint64 arrivedAtHandOver;
+        std::optional<TimePoint> leaves; // until its last write is handed over
+    };
+    // The last command sent on a quiet line, until its first answering byte
+    // shows what kind of device is there.
+    struct Witness {
+        std::optional<TimePoint> leaves; // until its last write is handed over
+    };
+
+    void observe(TimePoint now, qint64 waiting);
+    void decide(TimePoint now);
+    void startReplyAt(qint64 position);
+    bool lineQuiet(TimePoint now) const;
+
+    QByteArray m_shown;
+    qint64 m_shownFrom = 0; // position of m_shown's first byte
+    qint64 m_read = 0; // bytes read, the position after m_shown's last
+    qint64 m_arrived = 0; // bytes known to have arrived, read or not
+    std::deque<qint64> m_starts; // replies decided to start at bytes not yet read
+    qint64 m_latestStart = 0;
+    std::optional<TimePoint> m_lastArriving; // when bytes were last seen coming in
+    std::deque<Command> m_commands; // sent, where their replies start not yet decided
+    std::optional<TimePoint> m_lastLeaves; // when the last command sent leaves the line
+    std::optional<Witness> m_witness;
+    Device m_device = Device::Unknown;
+};

@@ -1,0 +1,222 @@
+// What the red box shows, for every kind of device a bench has, driven by
+// times alone: the commands as they are handed to the port, each piece as it
+// arrives, the window reading it (late, where the row says so) and looking
+// at the line when the rule asks.
+#include "frames.h"
+#include "harness.h"
+#include "line.h"
+#include "replyrule.h"
+
+#include <limits>
+
+namespace {
+
+using namespace std::chrono;
+using TimePoint = ReplyRule::TimePoint;
+
+struct Write {
+    double atMs;
+    qsizetype bytes;
+    bool endsCommand = true;
+};
+struct Piece {
+    double atMs;
+    QByteArray bytes; // empty: an event with nothing to read
+};
+using Pieces = std::vector<Piece>;
+
+const double kChar = Line::msFor(1);
+constexpr double kNever = std::numeric_limits<double>::infinity();
+const QByteArray kWrite = Frames::secondGenerationFrame(u"01ZW00ABCDEFGH"); // 17 bytes
+const QByteArray kRead = Frames::secondGenerationFrame(u"01ZR0008"); // 11 bytes
+const QByteArray kOk = "\x01OK\x04";
+const QByteArray kAnswer = "\x01"
+                           "01ZR0008ABCDEFGH9\x04";
+const double kWriteLeaves = Line::msFor(kWrite.size());
+const double kReadLeaves = Line::msFor(kRead.size());
+
+// A UART's line: a byte every character time, the first a character after `fromMs`.
+Pieces atLineSpeed(double fromMs, const QByteArray &bytes)
+{
+    Pieces pieces;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        pieces.push_back({fromMs + kChar * double(i + 1), bytes.sliced(i, 1)});
+    return pieces;
+}
+
+// A 16550's receive FIFO: 8 bytes at a time, the rest 4 character times after the last.
+Pieces inFifoPieces(double fromMs, const QByteArray &bytes)
+{
+    Pieces pieces;
+    for (qsizetype i = 0; i < bytes.size(); i += 8) {
+        const qsizetype n = std::min<qsizetype>(8, bytes.size() - i);
+        pieces.push_back({fromMs + kChar * double(i + n + (n < 8 ? 4 : 0)), bytes.sliced(i, n)});
+    }
+    return pieces;
+}
+
+// A USB adapter's chip: the line as a UART's, handed over once per 16 ms tick.
+Pieces throughUsbAdapter(double fromMs, const QByteArray &bytes)
+{
+    Pieces pieces;
+    for (const Piece &byte : atLineSpeed(fromMs, bytes)) {
+        const double tick = std::ceil(byte.atMs / 16) * 16;
+        if (pieces.empty() || pieces.back().atMs != tick || pieces.back().bytes.size() == 62)
+            pieces.push_back({tick, {}});
+        pieces.back().bytes += byte.bytes;
+    }
+    return pieces;
+}
+
+// Native USB, a virtual pair, a network bridge: pieces `gapMs` apart from `fromMs`.
+Pieces inPieces(double fromMs, double gapMs, const QByteArrayList &parts)
+{
+    Pieces pieces;
+    for (const QByteArray &part : parts)
+        pieces.push_back({fromMs + gapMs * double(pieces.size()), part});
+    return pieces;
+}
+
+Pieces operator+(Pieces a, const Pieces &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The later commands in each row are clicked while the first goes out or just after.
+struct Row {
+    const char *name;
+    std::vector<Write> writes;
+    Pieces pieces;
+    QByteArray shown;
+    double readLateMs = 0; // the window busy while bytes arrive
+    double afreshAtMs = kNever; // another port chosen, or the device lost
+};
+
+// clang-format off
+const Row kRows[] = {
+    // One command, every kind of device: the answer whole, with its echo where the adapter echoes.
+    {"UART at line speed", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer},
+    {"UART, 8-byte FIFO pieces", {{0, kRead.size()}}, inFifoPieces(kReadLeaves, kAnswer), kAnswer},
+    {"USB adapter, 16 ms ticks", {{0, kRead.size()}}, throughUsbAdapter(kReadLeaves, kAnswer), kAnswer},
+    {"CDC-ACM: at once, two pieces 15 ms apart, before the line would have carried the command",
+     {{0, kRead.size()}}, inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+    {"virtual pair: all at once", {{0, kRead.size()}}, inPieces(0.1, 0, {kAnswer}), kAnswer},
+    {"network bridge: pieces 40 ms apart", {{0, kRead.size()}}, inPieces(2, 40, {"\x01" "01ZR", "0008", "ABCDEFGH9\x04"}), kAnswer},
+    {"RS-485: the echo as the command goes out, the answer after the line turns round",
+     {{0, kWrite.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk), kWrite + kOk},
+    {"RS-485 behind a USB adapter", {{0, kWrite.size()}}, throughUsbAdapter(0, kWrite + kOk), kWrite + kOk},
+    {"ostrel's frame a byte a write, answered at once",
+     {{0, 1, false}, {2, 1, false}, {4, 1, false}, {6, 1}}, inPieces(7.1, 0, {kOk}), kOk},
+    {"an answer read 55 ms late, the window busy", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
+
+    // A write and a read clicked 20 ms apart: the read's answer alone where the timing tells them apart.
+    {"UART: the write's answer arrives while the read goes out",
+     {{0, kWrite.size()}, {20, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer), kAnswer},
+    {"CDC-ACM: each answered at once",
+     {{0, kWrite.size()}, {20, kRead.size()}}, inPieces(0.3, 0, {kOk}) + inPieces(20.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+    {"RS-485, the read clicked once the write's answer is in",
+     {{0, kWrite.size()}, {30, kRead.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer},
+    {"the read clicked at once, a UART: queued behind the write",
+     {{0, kWrite.size()}, {kWriteLeaves - kChar, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer},
+    // No clue in the timing: more rather than less, never the later answer's start lost.
+    {"USB adapter: both answers in one tick's packet", {{0, kWrite.size()}, {20, kRead.size()}},
+     throughUsbAdapter(kWriteLeaves, kOk) + throughUsbAdapter(20 + kReadLeaves, kAnswer), kOk + kAnswer},
+    {"RS-485, the read clicked during the write's answer: the box begins with that answer's tail",
+     {{0, kWrite.size()}, {24, kRead.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(24, kRead) + atLineSpeed(24 + kReadLeaves + 3, kAnswer),
+     kOk.sliced(3) + kRead + kAnswer},
+
+    // Quiet time, the device that talks unasked, empty reads, the bound.
+    {"pieces 20 ms apart are one reply", {}, inPieces(0, 20, {"01DO", "P1FF"}), "01DOP1FF"},
+    {"half a second apart, the later replaces", {}, inPieces(0, 500, {"OK1", "OK2"}), "OK2"},
+    {"an empty read empties the box; the next byte starts a reply", {}, inPieces(0, 5, {"AB", "", "C"}), "C"},
+    {"an endless stream shows its last 4096 bytes", {}, inPieces(0, 1, QByteArrayList(10, QByteArray(1000, 'a')) << "end"),
+     QByteArray(4093, 'a') + "end"},
+    {"a command while the device talks: its answer after the line starts a reply", {{0, kRead.size()}},
+     inPieces(-30, 10, {"TICK", "TICK", "TICK", "TICK"}) + atLineSpeed(kReadLeaves, kAnswer), kAnswer},
+
+    // Another port, or a lost device: nothing of the old port's replies or commands carries over.
+    {"the other port chosen between two pieces 5 ms apart", {}, inPieces(0, 5, {"OLD", "NEW"}), "NEW", 0, 2},
+    {"lost during a 6,000-character command; then a write and a read on the new port, at line speed",
+     {{0, 6000}, {200, kWrite.size()}, {220, kRead.size()}},
+     atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(220 + kReadLeaves, kAnswer), kAnswer, 0, 100},
+    {"lost after learning an echoing device; the new one answers after the line, the read queued behind the write",
+     {{0, kWrite.size()}, {200, kWrite.size()}, {200 + kWriteLeaves - kChar, kRead.size()}},
+     atLineSpeed(0, kWrite) + atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(200 + kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer, 0, 100},
+};
+// clang-format on
+
+TimePoint at(double ms)
+{
+    return TimePoint{} + hours(1) + duration_cast<nanoseconds>(duration<double, std::milli>(ms));
+}
+
+// Runs a row as the window would: every event at its time, in time order.
+QByteArray shownAfter(const Row &row)
+{
+    Pieces pieces = row.pieces;
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Piece &a, const Piece &b) { return a.atMs < b.atMs; });
+    ReplyRule rule;
+    size_t nextWrite = 0;
+    size_t nextRead = 0; // the first piece not yet read, or lost with its port
+    double afresh = row.afreshAtMs;
+    const auto waitingAt = [&](double ms) {
+        qint64 waiting = 0;
+        for (size_t i = nextRead; i < pieces.size() && pieces[i].atMs <= ms; ++i)
+            waiting += pieces[i].bytes.size();
+        return waiting;
+    };
+    for (int step = 0; step < 100'000; ++step) {
+        // Due first: the port chosen, a write, a read, or the look the rule asked for.
+        double next = afresh;
+        if (nextWrite < row.writes.size())
+            next = std::min(next, row.writes[nextWrite].atMs);
+        if (nextRead < pieces.size())
+            next = std::min(next, pieces[nextRead].atMs + row.readLateMs);
+        const auto look = rule.nextLook();
+        if (look && (std::isinf(next) || *look < at(next))) {
+            const double now = duration<double, std::milli>(*look - at(0)).count();
+            rule.look(*look, waitingAt(now));
+            continue;
+        }
+        const double now = next;
+        if (std::isinf(now))
+            return rule.shown();
+        if (afresh <= now) {
+            afresh = kNever;
+            for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) {
+            }
+            rule.startAfresh();
+        } else if (nextWrite < row.writes.size() && row.writes[nextWrite].atMs <= now) {
+            const Write &write = row.writes[nextWrite++];
+            rule.handedOver(at(now), at(now + Line::msFor(write.bytes)), write.endsCommand,
+                            waitingAt(now));
+        } else {
+            QByteArray bytes = pieces[nextRead++].bytes;
+            for (; !bytes.isEmpty() && nextRead < pieces.size()
+                   && pieces[nextRead].atMs <= now && !pieces[nextRead].bytes.isEmpty();
+                 ++nextRead)
+                bytes += pieces[nextRead].bytes;
+            rule.read(at(now), bytes, waitingAt(now));
+        }
+    }
+    qFatal("the rule asks to be looked at for ever");
+}
+
+} // namespace
+
+class TestReplyRule : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void shown_data() { useRows(kRows); }
+    void shown()
+    {
+        const Row &row = currentRow(kRows);
+        QCOMPARE(shownAfter(row), row.shown);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReplyRule)
+#include "tst_replyrule.moc"
