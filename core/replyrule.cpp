@@ -18,8 +18,8 @@ void ReplyRule::handedOver(TimePoint now, TimePoint leaves, bool endsCommand, qi
     if (m_commands.empty() || m_commands.back().leaves) {
         // Sent on a quiet line, nothing earlier can answer in its place: its
         // first answering byte tells what the device does.
-        const bool quiet =
-            lineQuiet(now) && m_commands.empty() && (!m_lastLeaves || *m_lastLeaves + kQuiet <= now);
+        const bool quiet = lineQuiet(now) && m_commands.empty()
+                           && (!m_lastLeaves || *m_lastLeaves + kQuiet <= now);
         if (quiet)
             m_witness = Witness{};
         m_commands.push_back({now, m_arrived, {}});

@@ -55,6 +55,20 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
 };
 
+// Each kind of device answering the buttons, clicked 20 ms apart, one answer a command;
+// the red box then shows `shown`.
+using Answers = QList<PtyDevice::Answer>;
+const QByteArray kOk = "\x01OK\x04";
+const QByteArray kWrite = Frames::secondGenerationFrame(u"01ZW00ABCDEFGH");
+const struct { const char *name; QString program; QStringList buttons; PtyDevice::Pace kind; Answers answers; QByteArray shown; } kDevices[] = {
+    {"UART at line speed: a write and a read, the read's answer alone", u"quenby"_s, {u"Command4"_s, u"Command2"_s}, PtyDevice::Pace::LineSpeed, {{{kOk}}, {{kRead}}}, kRead},
+    {"UART with a 16550's FIFO", u"quenby"_s, {u"Command2"_s}, PtyDevice::Pace::Uart16550, {{{kRead}}}, kRead},
+    {"USB adapter", u"tamsin"_s, {u"Command2"_s}, PtyDevice::Pace::UsbAdapter, {{{kRead}}}, kRead},
+    {"CDC-ACM: at once, in two pieces 15 ms apart", u"quenby"_s, {u"Command2"_s}, PtyDevice::Pace::Instant, {{{kRead.first(5), kRead.sliced(5)}, 15}}, kRead},
+    {"virtual pair: a write and a read, each answered at once", u"tamsin"_s, {u"Command4"_s, u"Command2"_s}, PtyDevice::Pace::Instant, {{{kOk}}, {{kRead}}}, kRead},
+    {"RS-485: the echo whole, then the answer", u"quenby"_s, {u"Command4"_s}, PtyDevice::Pace::Rs485Echo, {{{kOk}}}, kWrite + kOk},
+};
+
 const struct { const char *name; QString program; const char *button; QByteArray received; } kCloses[] = {
     {"marlo in a pattern", u"marlo"_s, "Command1", Frames::secondGenerationFrame(u"01DOP1FF")},
     {"quenby in a wait", u"quenby"_s, "Command4", Frames::secondGenerationFrame(u"01ZW00ABCDEFGH")},
@@ -152,6 +166,53 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(box(*window, "Text1")->text(), CodePage::fromBytes(row.text1));
         QCOMPARE(box(*window, "Text6")->text(), row.text6);
+        QCOMPARE(box(*window, "Text1")->cursorPosition(), 0); // a long reply shows its start
+    }
+
+    void answersFromEachKindOfDevice_data() { useRows(kDevices); }
+    void answersFromEachKindOfDevice()
+    {
+        const auto &row = currentRow(kDevices);
+        TwoPorts ports(row.kind);
+        auto window = openConsole(row.program);
+        ports.com(window->serialControl().commPort()).answerWith(row.answers);
+        clickInTurn(*window, row.buttons);
+        QTRY_COMPARE(box(*window, "Text1")->text(), CodePage::fromBytes(row.shown));
+    }
+
+    // After a device is lost in the middle of a long command, the other port's replies are
+    // told apart as on a port that never lost one.
+    void afterALostDeviceTheNewPortsAnswersAlone()
+    {
+        TwoPorts ports(PtyDevice::Pace::LineSpeed);
+        auto window = openConsole(u"quenby"_s);
+        setText(*window, "Text3", QString(6000, u'W'));
+        QTimer::singleShot(100, window.get(), [&] { ports.com1.hangUp(); });
+        click(*window, "Command4");
+        QTRY_COMPARE(ports.boxes, QStringList{kLost.arg(1)});
+        setText(*window, "Text3", u"01ZW00ABCDEFGH"_s);
+        click(*window, "optCom(1)");
+        ports.com2.answerWith({kOk, kRead});
+        clickInTurn(*window, {u"Command4"_s, u"Command2"_s});
+        QTRY_COMPARE(box(*window, "Text1")->text(), CodePage::fromBytes(kRead));
+    }
+
+    // A command accepted while a switch waits, dropped because the new port did not open, is
+    // reported as a click on a closed port is; 校验和 keeps the check of what went out.
+    void aCommandDroppedBehindAFailedSwitchIsReported()
+    {
+        TwoPorts ports(PtyDevice::Pace::LineSpeed);
+        auto window = openConsole(u"quenby"_s);
+        qputenv("COMM_COM2", "/dev/pts/none");
+        setText(*window, "Text2", QString(3000, u'F'));
+        click(*window, "Command1");
+        const QString wentOut = box(*window, "Text4")->text();
+        click(*window, "optCom(1)");
+        click(*window, "Command2"); // returns after its wait, the switch still waiting
+        QTRY_COMPARE_WITH_TIMEOUT(ports.boxes, (QStringList{kMissing.arg(2), kNotOpen.arg(2)}),
+                                  6000);
+        QCOMPARE(box(*window, "Text4")->text(), wentOut);
+        QCOMPARE(ports.com1.received(), Frames::secondGenerationFrame(QString(3000, u'F')));
     }
 
     void closingEndsWhatRunsAndReleasesThePort_data() { useRows(kCloses); }

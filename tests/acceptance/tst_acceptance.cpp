@@ -41,10 +41,14 @@ const QByteArray kGbk = "\x01" "01ZR0002\xD6\xD0\xCE\xC4" "3\x04"; // 中文 in 
 
 // The device on the start port answers each command with the next answer, as the kind of
 // device `pace` says; the buttons are clicked 20 ms apart. The red box then shows `shown`.
-const struct Reply { const char *name, *path, *buttons; PtyDevice::Pace pace; QByteArrayList answers; QByteArray shown; } kReplies[] = {
-    {"quenby's read, through a USB adapter that hands the answer over every 16 ms", "memory/quenby", "Command2", PtyDevice::Pace::UsbAdapter, {kRead}, kRead},
-    {"quenby's write and read clicked 20 ms apart, each answered at line speed: the read's answer alone", "memory/quenby", "Command4|Command2", PtyDevice::Pace::LineSpeed, {"\x01OK\x04", kRead}, kRead},
-    {"tamsin's read answered in GBK: a character a byte", "memory/tamsin", "Command2", PtyDevice::Pace::LineSpeed, {kGbk}, kGbk},
+const QByteArray kOk = "\x01OK\x04";
+const struct Reply { const char *name, *path, *buttons; PtyDevice::Pace pace; QList<PtyDevice::Answer> answers; QByteArray shown; } kReplies[] = {
+    {"quenby's read, through a USB adapter that hands the answer over every 16 ms", "memory/quenby", "Command2", PtyDevice::Pace::UsbAdapter, {{{kRead}}}, kRead},
+    {"quenby's write and read clicked 20 ms apart, each answered at line speed: the read's answer alone", "memory/quenby", "Command4|Command2", PtyDevice::Pace::LineSpeed, {{{kOk}}, {{kRead}}}, kRead},
+    {"tamsin's read answered in GBK: a character a byte", "memory/tamsin", "Command2", PtyDevice::Pace::LineSpeed, {{{kGbk}}}, kGbk},
+    {"quenby's read answered by native USB at once, in two pieces 15 ms apart: whole", "memory/quenby", "Command2", PtyDevice::Pace::Instant, {{{kRead.first(5), kRead.sliced(5)}, 15}}, kRead},
+    {"quenby's write through an echoing RS-485 adapter: the echo whole, then the answer", "memory/quenby", "Command4", PtyDevice::Pace::Rs485Echo, {{{kOk}}},
+     Frames::secondGenerationFrame(u"01ZW00ABCDEFGH") + kOk},
 };
 // clang-format on
 

@@ -101,3 +101,15 @@ void clickRepeatedly(QWidget &window, int count, const std::function<const char 
     });
     clicker->start(0);
 }
+
+void clickInTurn(QWidget &window, const QStringList &buttons)
+{
+    const auto clicked = std::make_shared<qsizetype>(0);
+    for (qsizetype i = 0; i < buttons.size(); ++i)
+        QTimer::singleShot(int(20 * i), &window, [&window, clicked, name = buttons[i].toLatin1()] {
+            click(window, name.constData());
+            ++*clicked;
+        });
+    if (!QTest::qWaitFor([&] { return *clicked == buttons.size(); }, 10'000))
+        qWarning("clickInTurn: the clicks did not all return");
+}

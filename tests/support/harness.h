@@ -34,6 +34,9 @@ std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
 QLineEdit *box(QWidget &window, const char *name);
 void setText(QWidget &window, const char *name, const QString &text);
 void click(QWidget &window, const char *name); // a push button or an option
+// Clicks the buttons 20 ms apart, each inside the wait the one before started;
+// returns after the last click's handler.
+void clickInTurn(QWidget &window, const QStringList &buttons);
 // Clicks `count` times, once a pass of the event loop, so that each lands
 // inside whatever the one before started; `then` runs after the last.
 void clickRepeatedly(QWidget &window, int count, const std::function<const char *(int)> &button,

@@ -11,11 +11,17 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 constexpr auto kCharacter = std::chrono::duration_cast<Clock::duration>(Line::kCharacterTime);
 // An FTDI chip's default latency timer, and what one USB packet carries.
 constexpr std::chrono::milliseconds kUsbLatency{16};
 constexpr qsizetype kUsbPacketBytes = 62;
+// A 16550's receive FIFO trigger level on Linux, and its time-out in characters.
+constexpr qsizetype kFifoTrigger = 8;
+constexpr int kFifoTimeoutCharacters = 4;
+// A two-wire adapter and its device turning the line round after a command.
+constexpr std::chrono::milliseconds kTurnRound{3};
 
 // When the line has carried its next byte: a character after the last, or
 // after now if the line was idle; waking late does not slow the line down.
@@ -63,14 +69,31 @@ bool PtyDevice::waitForBytes(qsizetype count, int timeoutMs)
 void PtyDevice::write(QByteArrayView bytes)
 {
     const std::lock_guard lock(m_mutex);
-    m_outgoing.append(bytes);
-    m_outgoingReady.notify_one();
+    send(bytes, Clock::now());
 }
 
 void PtyDevice::answerWith(const QByteArrayList &answers)
 {
+    QList<Answer> whole;
+    for (const QByteArray &answer : answers)
+        whole.append({{answer}});
+    answerWith(whole);
+}
+
+void PtyDevice::answerWith(const QList<Answer> &answers)
+{
     const std::lock_guard lock(m_mutex);
     m_answers = answers;
+}
+
+// With the mutex held.
+void PtyDevice::send(QByteArrayView bytes, Clock::time_point notBefore)
+{
+    if (!m_outgoing.empty() && m_outgoing.back().notBefore >= notBefore)
+        m_outgoing.back().bytes.append(bytes);
+    else
+        m_outgoing.push_back({bytes.toByteArray(), notBefore});
+    m_outgoingReady.notify_one();
 }
 
 void PtyDevice::hangUp()
@@ -112,13 +135,19 @@ void PtyDevice::readLoop()
         m_received.append(buffer, n);
         for (const char byte : QByteArrayView(buffer, n)) {
             m_frames.back().bytes += byte;
+            if (m_pace == Pace::Rs485Echo)
+                send(QByteArrayView(&byte, 1), Clock::now());
             if (byte != 0x04)
                 continue;
             m_frames.back().atMs = m_clock.elapsed();
             m_frames.append(Arrival{0, {}});
-            if (!m_answers.isEmpty()) {
-                m_outgoing.append(m_answers.takeFirst());
-                m_outgoingReady.notify_one();
+            if (m_answers.isEmpty())
+                continue;
+            const Answer answer = m_answers.takeFirst();
+            Clock::time_point at = Clock::now() + (m_pace == Pace::Rs485Echo ? kTurnRound : 0ms);
+            for (const QByteArray &piece : answer.pieces) {
+                send(piece, at);
+                at += std::chrono::milliseconds(answer.gapMs);
             }
         }
     }
@@ -129,25 +158,33 @@ void PtyDevice::writeLoop()
     const Clock::time_point ticksFrom = Clock::now();
     Clock::time_point last = ticksFrom;
     for (std::unique_lock lock(m_mutex);;) {
-        m_outgoingReady.wait(lock, [&] { return m_stopping || !m_outgoing.isEmpty(); });
+        m_outgoingReady.wait(lock, [&] { return m_stopping || !m_outgoing.empty(); });
         if (m_stopping)
             return;
         // When the next byte has crossed the line, and how many are handed over then.
-        Clock::time_point handOver = Clock::now();
-        qsizetype count = m_outgoing.size();
+        const Outgoing &next = m_outgoing.front();
+        Clock::time_point handOver = std::max(Clock::now(), next.notBefore);
+        qsizetype count = next.bytes.size();
         if (m_pace != Pace::Instant) {
-            const Clock::time_point first = nextCharacter(last);
+            const Clock::time_point first =
+                std::max(nextCharacter(last), next.notBefore + kCharacter);
             handOver = first;
             count = 1;
             if (m_pace == Pace::UsbAdapter) {
-                const auto ticks = (first - ticksFrom + kUsbLatency - Clock::duration(1)) / kUsbLatency;
+                const auto ticks =
+                    (first - ticksFrom + kUsbLatency - Clock::duration(1)) / kUsbLatency;
                 handOver = ticksFrom + ticks * kUsbLatency;
-                count = std::min({m_outgoing.size(), kUsbPacketBytes,
+                count = std::min({next.bytes.size(), kUsbPacketBytes,
                                   qsizetype(1 + (handOver - first) / kCharacter)});
+            } else if (m_pace == Pace::Uart16550) {
+                count = std::min(next.bytes.size(), kFifoTrigger);
+                handOver = first + kCharacter * (count - 1)
+                           + (count < kFifoTrigger ? kCharacter * kFifoTimeoutCharacters
+                                                   : Clock::duration::zero());
             }
             last = first + kCharacter * (count - 1);
         }
-        const QByteArray bytes = m_outgoing.first(count);
+        const QByteArray bytes = next.bytes.first(count);
         lock.unlock();
         std::this_thread::sleep_until(handOver);
         for (qsizetype done = 0, n = 0; done < bytes.size() && !m_stopping;
@@ -155,6 +192,7 @@ void PtyDevice::writeLoop()
             if ((n = ::write(m_master, bytes.data() + done, size_t(bytes.size() - done))) <= 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         lock.lock();
-        m_outgoing.remove(0, bytes.size());
+        if (m_outgoing.front().bytes.remove(0, count).isEmpty())
+            m_outgoing.pop_front();
     }
 }

@@ -5,22 +5,34 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 // The device end of a pseudo-terminal in raw mode, read and written by threads
-// of its own, so it keeps time while the console's thread blocks. At line speed
-// it is a device on a 9600-baud line: it takes a byte off the line every
-// 1.04 ms, and what it writes leaves a byte every 1.04 ms. Behind a USB
-// adapter the same line ends in the adapter's chip, which hands what it has
-// to the console once per 16 ms latency tick, up to 62 bytes at a time.
+// of its own, so it keeps time while the console's thread blocks. It stands in
+// for each kind of device a bench has:
+// - Instant: native USB (CDC-ACM), a virtual pair: takes and sends at once.
+// - LineSpeed: a device on a 9600-baud line, a byte every 1.04 ms each way.
+// - Uart16550: the same line into a 16550, whose FIFO hands over 8 bytes at a
+//   time, or what it has after 4 character times of silence.
+// - UsbAdapter: the same line into a USB adapter's chip, which hands over what
+//   it has once per 16 ms latency tick, up to 62 bytes at a time.
+// - Rs485Echo: a two-wire adapter on the line, echoing every byte the console
+//   sends as it goes out; the device answers once the line has turned round.
 class PtyDevice {
 public:
-    enum class Pace { Instant, LineSpeed, UsbAdapter };
+    enum class Pace { Instant, LineSpeed, Uart16550, UsbAdapter, Rs485Echo };
     struct Arrival {
         qint64 atMs; // since the device was created
         QByteArray bytes;
+    };
+    // An answer in pieces, each written gapMs after the one before.
+    struct Answer {
+        QByteArrayList pieces;
+        int gapMs = 0;
     };
 
     explicit PtyDevice(Pace pace = Pace::Instant);
@@ -38,11 +50,19 @@ public:
     // Each frame that arrives from now on is answered with the next of these,
     // as soon as its EOT is in, as a device answers.
     void answerWith(const QByteArrayList &answers);
+    void answerWith(const QList<Answer> &answers);
     void hangUp(); // as a pulled USB adapter
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Outgoing {
+        QByteArray bytes;
+        Clock::time_point notBefore;
+    };
+
     void readLoop();
     void writeLoop();
+    void send(QByteArrayView bytes, Clock::time_point notBefore);
 
     Pace m_pace;
     QString m_path;
@@ -55,8 +75,8 @@ private:
     std::condition_variable m_outgoingReady;
     QByteArray m_received;
     QList<Arrival> m_frames; // and the tail of one still coming
-    QByteArray m_outgoing;
-    QByteArrayList m_answers;
+    std::deque<Outgoing> m_outgoing;
+    QList<Answer> m_answers;
     std::thread m_reader;
     std::thread m_writer;
 };
