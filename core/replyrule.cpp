@@ -4,6 +4,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 // A command's end is judged up to a millisecond early, as timers count whole
 // milliseconds: an answer from behind a real line, whose first byte comes at
 // least a character time after the command's end, never loses it to the
@@ -14,7 +16,7 @@ constexpr std::chrono::milliseconds kJudgedEarly{1};
 
 void ReplyRule::handedOver(TimePoint now, TimePoint leaves, bool endsCommand, qint64 waiting)
 {
-    observe(now, waiting);
+    catchUp(now, waiting);
     if (m_commands.empty() || m_commands.back().leaves) {
         // Sent on a quiet line, nothing earlier can answer in its place: its
         // first answering byte tells what the device does.
@@ -29,14 +31,12 @@ void ReplyRule::handedOver(TimePoint now, TimePoint leaves, bool endsCommand, qi
     m_lastLeaves = std::max(m_lastLeaves.value_or(leaves), leaves);
     if (m_witness && endsCommand && !m_witness->leaves)
         m_witness->leaves = leaves;
-    decide(now);
+    decide(now, Moment::Now);
 }
 
 void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
 {
-    // What the time told before these bytes came counts first: a quiet line
-    // or a command gone ends the reply they would otherwise join.
-    decide(now);
+    decide(now, Moment::BeforeNewBytes);
     if (bytes.isEmpty()) {
         m_shown.clear();
         m_shownFrom = m_read;
@@ -57,13 +57,22 @@ void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
         }
     }
     observe(now, waiting);
-    decide(now);
+    decide(now, Moment::Now);
 }
 
 void ReplyRule::look(TimePoint now, qint64 waiting)
 {
+    catchUp(now, waiting);
+}
+
+// Bytes first seen now arrived at some time since the last look, unknown: a
+// command that left before now, when the window was too busy to look, starts
+// its reply before them, which shows more rather than cutting an answer.
+void ReplyRule::catchUp(TimePoint now, qint64 waiting)
+{
+    decide(now, Moment::BeforeNewBytes);
     observe(now, waiting);
-    decide(now);
+    decide(now, Moment::Now);
 }
 
 void ReplyRule::startAfresh()
@@ -108,13 +117,17 @@ void ReplyRule::observe(TimePoint now, qint64 waiting)
     }
 }
 
-void ReplyRule::decide(TimePoint now)
+// Before new bytes are counted, only what is certain: a command gone by now.
+// Whether the line was quiet is known only once what waits has been counted.
+void ReplyRule::decide(TimePoint now, Moment moment)
 {
-    if (m_arrived > m_latestStart && lineQuiet(now))
+    const bool beforeNewBytes = moment == Moment::BeforeNewBytes;
+    if (!beforeNewBytes && m_arrived > m_latestStart && lineQuiet(now))
         startReplyAt(m_arrived);
     while (!m_commands.empty()) {
         const Command &command = m_commands.front();
-        const bool left = command.leaves && *command.leaves - kJudgedEarly <= now;
+        const bool left =
+            command.leaves && *command.leaves - (beforeNewBytes ? 0ms : kJudgedEarly) <= now;
         if (m_device == Device::AnswersWhileSent)
             startReplyAt(command.arrivedAtHandOver);
         else if (left)

@@ -67,8 +67,12 @@ private:
         std::optional<TimePoint> leaves; // until its last write is handed over
     };
 
+    // Whether the bytes waiting now have been counted yet.
+    enum class Moment { BeforeNewBytes, Now };
+
+    void catchUp(TimePoint now, qint64 waiting);
     void observe(TimePoint now, qint64 waiting);
-    void decide(TimePoint now);
+    void decide(TimePoint now, Moment moment);
     void startReplyAt(qint64 position);
     bool lineQuiet(TimePoint now) const;
 

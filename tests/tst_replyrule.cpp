@@ -83,14 +83,22 @@ Pieces operator+(Pieces a, const Pieces &b)
     return a;
 }
 
+struct Busy {
+    double fromMs = kNever;
+    double forMs = 0;
+    // When the window gets to what is due at `ms`.
+    double after(double ms) const { return ms >= fromMs && ms < fromMs + forMs ? fromMs + forMs : ms; }
+};
+
 // The later commands in each row are clicked while the first goes out or just after.
 struct Row {
     const char *name;
     std::vector<Write> writes;
     Pieces pieces;
     QByteArray shown;
-    double readLateMs = 0; // the window busy while bytes arrive
+    double readLateMs = 0; // each piece read this late
     double afreshAtMs = kNever; // another port chosen, or the device lost
+    Busy busy = {}; // the window neither reads nor looks meanwhile
 };
 
 // clang-format off
@@ -108,7 +116,13 @@ const Row kRows[] = {
     {"RS-485 behind a USB adapter", {{0, kWrite.size()}}, throughUsbAdapter(0, kWrite + kOk), kWrite + kOk},
     {"ostrel's frame a byte a write, answered at once",
      {{0, 1, false}, {2, 1, false}, {4, 1, false}, {6, 1}}, inPieces(7.1, 0, {kOk}), kOk},
-    {"an answer read 55 ms late, the window busy", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
+    {"an answer read 55 ms late", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
+    {"USB adapter, the window busy for 55 ms after the first piece (Wine loading a font)", {{0, kRead.size()}},
+     throughUsbAdapter(kReadLeaves, kAnswer), kAnswer, 0, kNever, {16.5, 55}},
+    {"native USB, the window busy for 55 ms after the first piece", {{0, kRead.size()}},
+     inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, 0, kNever, {0.5, 55}},
+    {"UART: a write and a read, the window busy while the write's answer comes, the read sent after",
+     {{0, kWrite.size()}, {20, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(34 + kReadLeaves, kAnswer), kAnswer, 0, kNever, {19, 15}},
 
     // A write and a read clicked 20 ms apart: the read's answer alone where the timing tells them apart.
     {"UART: the write's answer arrives while the read goes out",
@@ -151,6 +165,11 @@ TimePoint at(double ms)
     return TimePoint{} + hours(1) + duration_cast<nanoseconds>(duration<double, std::milli>(ms));
 }
 
+double sinceStart(TimePoint time)
+{
+    return duration<double, std::milli>(time - at(0)).count();
+}
+
 // Runs a row as the window would: every event at its time, in time order.
 QByteArray shownAfter(const Row &row)
 {
@@ -171,14 +190,15 @@ QByteArray shownAfter(const Row &row)
         // Due first: the port chosen, a write, a read, or the look the rule asked for.
         double next = afresh;
         if (nextWrite < row.writes.size())
-            next = std::min(next, row.writes[nextWrite].atMs);
+            next = std::min(next, row.busy.after(row.writes[nextWrite].atMs));
         if (nextRead < pieces.size())
-            next = std::min(next, pieces[nextRead].atMs + row.readLateMs);
-        const auto look = rule.nextLook();
-        if (look && (std::isinf(next) || *look < at(next))) {
-            const double now = duration<double, std::milli>(*look - at(0)).count();
-            rule.look(*look, waitingAt(now));
-            continue;
+            next = std::min(next, row.busy.after(pieces[nextRead].atMs + row.readLateMs));
+        if (const auto look = rule.nextLook()) {
+            const TimePoint due = std::max(*look, at(row.busy.after(sinceStart(*look))));
+            if (std::isinf(next) || due < at(next)) {
+                rule.look(due, waitingAt(sinceStart(due)));
+                continue;
+            }
         }
         const double now = next;
         if (std::isinf(now))
@@ -188,7 +208,7 @@ QByteArray shownAfter(const Row &row)
             for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) {
             }
             rule.startAfresh();
-        } else if (nextWrite < row.writes.size() && row.writes[nextWrite].atMs <= now) {
+        } else if (nextWrite < row.writes.size() && row.busy.after(row.writes[nextWrite].atMs) <= now) {
             const Write &write = row.writes[nextWrite++];
             rule.handedOver(at(now), at(now + Line::msFor(write.bytes)), write.endsCommand,
                             waitingAt(now));
