@@ -48,8 +48,6 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
     {"line speed, ostrel", u"ostrel"_s, {kRead}, -1, kRead, u"4"_s},
     {"line speed, marlo", u"marlo"_s, {kRead}, -1, kRead, u"4"_s},
     {"line speed, tamsin", u"tamsin"_s, {kRead}, -1, kRead, u"4"_s},
-    {"pieces 20 ms apart are one reply", u"marlo"_s, {"01DO", "P1FF"}, 20, "01DOP1FF", u"46"_s},
-    {"half a second apart, the later replaces", u"marlo"_s, {"OK1", "OK2"}, 500, "OK2", u"32"_s},
     {"the other port chosen between two pieces a few ms apart: the new port's alone", u"quenby"_s, {"OLD", "NEW"}, 5, "NEW", u"57"_s, false, true},
     {"an endless stream shows its last 4096 bytes", u"quenby"_s, {QByteArray(6000, 'a') + QByteArray(4000, 'b')}, 0,
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
