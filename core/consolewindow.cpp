@@ -173,8 +173,8 @@ bool ConsoleWindow::send(const QByteArray &bytes, Operation operation, bool ends
                          std::function<void()> onLine)
 {
     const bool taken = MSComm1.setOutput(
-        bytes, [this, endsCommand, onLine = std::move(onLine)](Clock::time_point gone) {
-            m_replies.handedOver(Clock::now(), gone, endsCommand, MSComm1.inBufferCount());
+        bytes, [this, bytes, endsCommand, onLine = std::move(onLine)](Clock::time_point gone) {
+            m_replies.handedOver(Clock::now(), gone, bytes, endsCommand, MSComm1.inBufferCount());
             armLook();
             if (onLine)
                 onLine();

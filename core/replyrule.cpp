@@ -11,26 +11,42 @@ using namespace std::chrono_literals;
 // least a character time after the command's end, never loses it to the
 // reply before, which at worst loses its own last byte to the answer.
 constexpr std::chrono::milliseconds kJudgedEarly{1};
+// An echo is told from an answer by its bytes: a device's answer may repeat
+// the command's address and code, but not the whole frame.
+constexpr qsizetype kEchoCompared = 64;
+// The longest pause inside one answer from behind a real line: a USB
+// adapter's 16 ms latency tick, and a little.
+constexpr std::chrono::milliseconds kPauseInsideAnswer{20};
 
 } // namespace
 
-void ReplyRule::handedOver(TimePoint now, TimePoint leaves, bool endsCommand, qint64 waiting)
+void ReplyRule::handedOver(TimePoint now, TimePoint leaves, QByteArrayView bytes, bool endsCommand,
+                           qint64 waiting)
 {
     catchUp(now, waiting);
     if (m_commands.empty() || m_commands.back().leaves) {
-        // Sent on a quiet line, nothing earlier can answer in its place: its
-        // first answering byte tells what the device does.
-        const bool quiet = lineQuiet(now) && m_commands.empty()
-                           && (!m_lastLeaves || *m_lastLeaves + kQuiet <= now);
-        if (quiet)
-            m_witness = Witness{};
-        m_commands.push_back({now, m_arrived, {}});
+        // A command nothing came for by the time it left tells nothing more.
+        if (m_witness && !m_witness->firstSeen && m_witness->leaves && *m_witness->leaves <= now)
+            m_witness.reset();
+        // Sent on a quiet line, nothing earlier can answer in its place: what
+        // first comes after it tells what the device does.
+        if (lineQuiet(now) && m_commands.empty()
+            && (!m_lastLeaves || *m_lastLeaves + kQuiet <= now))
+            m_witness = Witness{m_arrived, {}, {}, {}, now, {}};
+        const bool earlierAnswered =
+            m_arrivedAtLastHandOver && m_arrived > *m_arrivedAtLastHandOver;
+        m_commands.push_back({m_arrived, {}, earlierAnswered, m_lastGrowth, {}});
+        m_arrivedAtLastHandOver = m_arrived;
+    }
+    if (m_witness && !m_witness->leaves) {
+        m_witness->sent +=
+            bytes.first(std::min(bytes.size(), kEchoCompared - m_witness->sent.size()));
+        if (endsCommand)
+            m_witness->leaves = leaves;
     }
     if (endsCommand)
         m_commands.back().leaves = leaves;
     m_lastLeaves = std::max(m_lastLeaves.value_or(leaves), leaves);
-    if (m_witness && endsCommand && !m_witness->leaves)
-        m_witness->leaves = leaves;
     decide(now, Moment::Now);
 }
 
@@ -55,6 +71,12 @@ void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
             m_shown.remove(0, excess);
             m_shownFrom += excess;
         }
+        if (m_witness) {
+            const qint64 compared = m_witness->from + m_witness->came.size();
+            const qint64 end = std::min(m_read, m_witness->from + m_witness->sent.size());
+            if (compared >= first && compared < end)
+                m_witness->came += bytes.sliced(compared - first, end - compared);
+        }
     }
     observe(now, waiting);
     decide(now, Moment::Now);
@@ -63,6 +85,36 @@ void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
 void ReplyRule::look(TimePoint now, qint64 waiting)
 {
     catchUp(now, waiting);
+}
+
+void ReplyRule::startAfresh()
+{
+    m_commands.clear();
+    m_witness.reset();
+    m_device = Device::Unknown;
+    m_lastArriving.reset();
+    m_lastGrowth.reset();
+    m_arrivedAtLastHandOver.reset();
+    m_lastLeaves.reset();
+    m_arrived = m_read;
+    m_starts = {m_read};
+    m_latestStart = m_read;
+}
+
+std::optional<ReplyRule::TimePoint> ReplyRule::nextLook() const
+{
+    std::optional<TimePoint> next;
+    const auto soonest = [&next](TimePoint time) { next = std::min(next.value_or(time), time); };
+    if (m_arrived > m_latestStart && m_lastArriving)
+        soonest(*m_lastArriving + kQuiet);
+    // Judged in order: a command's reply cannot start before the one before it.
+    if (!m_commands.empty() && m_commands.front().leaves)
+        soonest(*m_commands.front().leaves - kJudgedEarly);
+    // Whether nothing came while the witness was on the line.
+    if (m_witness && m_witness->leaves && !m_witness->firstSeen
+        && m_witness->nothingBy < *m_witness->leaves - kJudgedEarly)
+        soonest(*m_witness->leaves - kJudgedEarly);
+    return next;
 }
 
 // Bytes first seen now arrived at some time since the last look, unknown: a
@@ -75,46 +127,55 @@ void ReplyRule::catchUp(TimePoint now, qint64 waiting)
     decide(now, Moment::Now);
 }
 
-void ReplyRule::startAfresh()
-{
-    m_commands.clear();
-    m_witness.reset();
-    m_device = Device::Unknown;
-    m_lastArriving.reset();
-    m_lastLeaves.reset();
-    m_arrived = m_read;
-    m_starts = {m_read};
-    m_latestStart = m_read;
-}
-
-std::optional<ReplyRule::TimePoint> ReplyRule::nextLook() const
-{
-    std::optional<TimePoint> next;
-    if (m_arrived > m_latestStart && m_lastArriving)
-        next = *m_lastArriving + kQuiet;
-    // Judged in order: a command's reply cannot start before the one before it.
-    if (!m_commands.empty() && m_commands.front().leaves) {
-        const TimePoint left = *m_commands.front().leaves - kJudgedEarly;
-        next = std::min(next.value_or(left), left);
-    }
-    return next;
-}
-
 // Bytes waiting unread mean the window is behind the line, not that the line
 // is quiet: they count as arriving now.
 void ReplyRule::observe(TimePoint now, qint64 waiting)
 {
     if (waiting > 0)
         m_lastArriving = now;
-    if (m_read + waiting <= m_arrived)
-        return;
-    m_arrived = m_read + waiting;
-    m_lastArriving = now;
-    if (m_witness) {
-        const bool whileSent = !m_witness->leaves || now < *m_witness->leaves;
-        m_device = whileSent ? Device::AnswersWhileSent : Device::AnswersAfterSent;
-        m_witness.reset();
+    if (m_read + waiting > m_arrived) {
+        m_arrived = m_read + waiting;
+        m_lastArriving = now;
+        m_lastGrowth = now;
+        if (m_witness && !m_witness->firstSeen)
+            m_witness->firstSeen = now;
+        for (Command &command : m_commands) {
+            if (!command.firstByteAfter)
+                command.firstByteAfter = now;
+        }
+    } else if (m_witness && !m_witness->firstSeen) {
+        m_witness->nothingBy = now;
     }
+    judgeWitness();
+}
+
+void ReplyRule::judgeWitness()
+{
+    if (!m_witness || !m_witness->firstSeen)
+        return;
+    const Witness &witness = *m_witness;
+    if (!witness.leaves || *witness.firstSeen < *witness.leaves) {
+        learn(Device::AnswersWhileSent);
+        return;
+    }
+    // Counted after the command left: an answer, or an echo an adapter held back.
+    const qsizetype compared = std::min(witness.came.size(), witness.sent.size());
+    const bool echoSoFar = witness.came.first(compared) == witness.sent.first(compared);
+    if (echoSoFar && !witness.sent.isEmpty() && compared < witness.sent.size())
+        return; // the rest tells
+    if (echoSoFar && !witness.sent.isEmpty())
+        learn(Device::AnswersWhileSent);
+    else if (witness.nothingBy >= *witness.leaves - kJudgedEarly)
+        learn(Device::AnswersAfterSent);
+    else
+        learn({}); // the window was too busy to see when it came
+}
+
+void ReplyRule::learn(std::optional<Device> device)
+{
+    if (device)
+        m_device = *device;
+    m_witness.reset();
 }
 
 // Before new bytes are counted, only what is certain: a command gone by now.
@@ -128,13 +189,17 @@ void ReplyRule::decide(TimePoint now, Moment moment)
         const Command &command = m_commands.front();
         const bool left =
             command.leaves && *command.leaves - (beforeNewBytes ? 0ms : kJudgedEarly) <= now;
-        if (m_device == Device::AnswersWhileSent)
+        if (m_device == Device::AnswersWhileSent) {
             startReplyAt(command.arrivedAtHandOver);
-        else if (left)
-            startReplyAt(m_device == Device::AnswersAfterSent ? m_arrived
-                                                              : command.arrivedAtHandOver);
-        else
+            if (!command.leaves)
+                return; // its further writes are part of it
+        } else if (left) {
+            startReplyAt(m_device == Device::AnswersAfterSent && !startsAtOnce(command)
+                             ? m_arrived
+                             : command.arrivedAtHandOver);
+        } else {
             return;
+        }
         m_commands.pop_front();
     }
 }
@@ -153,6 +218,16 @@ void ReplyRule::startReplyAt(qint64 position)
     const qint64 drop = std::clamp<qint64>(position - m_shownFrom, 0, m_shown.size());
     m_shown.remove(0, drop);
     m_shownFrom += drop;
+}
+
+// Behind a real line, what comes while a command goes out is the answer
+// before it, unless that answer was in already and a pause longer than one
+// answer has inside came first: then it is this command's, from a device
+// whose delay varies (Bluetooth, a busy microcontroller).
+bool ReplyRule::startsAtOnce(const Command &command)
+{
+    return command.earlierAnswered && command.firstByteAfter && command.lastByteBefore
+           && *command.firstByteAfter - *command.lastByteBefore > kPauseInsideAnswer;
 }
 
 bool ReplyRule::lineQuiet(TimePoint now) const

@@ -16,7 +16,7 @@ using TimePoint = ReplyRule::TimePoint;
 
 struct Write {
     double atMs;
-    qsizetype bytes;
+    QByteArray bytes;
     bool endsCommand = true;
 };
 struct Piece {
@@ -55,11 +55,13 @@ Pieces inFifoPieces(double fromMs, const QByteArray &bytes)
     return pieces;
 }
 
-// A USB adapter's chip: the line as a UART's, handed over once per 16 ms tick.
-Pieces throughUsbAdapter(double fromMs, const QByteArray &bytes)
+// A USB adapter's chip: what crossed the line, handed over once per 16 ms tick.
+Pieces throughUsbAdapter(Pieces line)
 {
+    std::stable_sort(line.begin(), line.end(),
+                     [](const Piece &a, const Piece &b) { return a.atMs < b.atMs; });
     Pieces pieces;
-    for (const Piece &byte : atLineSpeed(fromMs, bytes)) {
+    for (const Piece &byte : line) {
         const double tick = std::ceil(byte.atMs / 16) * 16;
         if (pieces.empty() || pieces.back().atMs != tick || pieces.back().bytes.size() == 62)
             pieces.push_back({tick, {}});
@@ -104,40 +106,53 @@ struct Row {
 // clang-format off
 const Row kRows[] = {
     // One command, every kind of device: the answer whole, with its echo where the adapter echoes.
-    {"UART at line speed", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer},
-    {"UART, 8-byte FIFO pieces", {{0, kRead.size()}}, inFifoPieces(kReadLeaves, kAnswer), kAnswer},
-    {"USB adapter, 16 ms ticks", {{0, kRead.size()}}, throughUsbAdapter(kReadLeaves, kAnswer), kAnswer},
+    {"UART at line speed", {{0, kRead}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer},
+    {"UART, 8-byte FIFO pieces", {{0, kRead}}, inFifoPieces(kReadLeaves, kAnswer), kAnswer},
+    {"USB adapter, 16 ms ticks", {{0, kRead}}, throughUsbAdapter(atLineSpeed(kReadLeaves, kAnswer)), kAnswer},
     {"CDC-ACM: at once, two pieces 15 ms apart, before the line would have carried the command",
-     {{0, kRead.size()}}, inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
-    {"virtual pair: all at once", {{0, kRead.size()}}, inPieces(0.1, 0, {kAnswer}), kAnswer},
-    {"network bridge: pieces 40 ms apart", {{0, kRead.size()}}, inPieces(2, 40, {"\x01" "01ZR", "0008", "ABCDEFGH9\x04"}), kAnswer},
+     {{0, kRead}}, inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+    {"virtual pair: all at once", {{0, kRead}}, inPieces(0.1, 0, {kAnswer}), kAnswer},
+    {"network bridge: pieces 40 ms apart", {{0, kRead}}, inPieces(2, 40, {"\x01" "01ZR", "0008", "ABCDEFGH9\x04"}), kAnswer},
     {"RS-485: the echo as the command goes out, the answer after the line turns round",
-     {{0, kWrite.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk), kWrite + kOk},
-    {"RS-485 behind a USB adapter", {{0, kWrite.size()}}, throughUsbAdapter(0, kWrite + kOk), kWrite + kOk},
+     {{0, kWrite}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk), kWrite + kOk},
+    {"RS-485 behind a USB adapter", {{0, kWrite}}, throughUsbAdapter(atLineSpeed(0, kWrite + kOk)), kWrite + kOk},
     {"ostrel's frame a byte a write, answered at once",
-     {{0, 1, false}, {2, 1, false}, {4, 1, false}, {6, 1}}, inPieces(7.1, 0, {kOk}), kOk},
-    {"an answer read 55 ms late", {{0, kRead.size()}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
-    {"USB adapter, the window busy for 55 ms after the first piece (Wine loading a font)", {{0, kRead.size()}},
-     throughUsbAdapter(kReadLeaves, kAnswer), kAnswer, 0, kNever, {16.5, 55}},
-    {"native USB, the window busy for 55 ms after the first piece", {{0, kRead.size()}},
+     {{0, "A", false}, {2, "B", false}, {4, "C", false}, {6, "D"}}, inPieces(7.1, 0, {kOk}), kOk},
+    {"an answer read 55 ms late", {{0, kRead}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
+    {"USB adapter, the window busy for 55 ms after the first piece (Wine loading a font)", {{0, kRead}},
+     throughUsbAdapter(atLineSpeed(kReadLeaves, kAnswer)), kAnswer, 0, kNever, {16.5, 55}},
+    {"native USB, the window busy for 55 ms after the first piece", {{0, kRead}},
      inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, 0, kNever, {0.5, 55}},
+    {"native USB, the window busy while the write's answer comes, a read after", {{0, kWrite}, {30, kRead}},
+     inPieces(0.3, 0, {kOk}) + inPieces(30.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, 0, kNever, {0.2, 25}},
+    {"RS-485, the window busy while the write's echo comes, a read after", {{0, kWrite}, {30, kRead}},
+     atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer, 0, kNever, {0.5, 25}},
     {"UART: a write and a read, the window busy while the write's answer comes, the read sent after",
-     {{0, kWrite.size()}, {20, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(34 + kReadLeaves, kAnswer), kAnswer, 0, kNever, {19, 15}},
+     {{0, kWrite}, {20, kRead}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(34 + kReadLeaves, kAnswer), kAnswer, 0, kNever, {19, 15}},
 
     // A write and a read clicked 20 ms apart: the read's answer alone where the timing tells them apart.
     {"UART: the write's answer arrives while the read goes out",
-     {{0, kWrite.size()}, {20, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer), kAnswer},
+     {{0, kWrite}, {20, kRead}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer), kAnswer},
     {"CDC-ACM: each answered at once",
-     {{0, kWrite.size()}, {20, kRead.size()}}, inPieces(0.3, 0, {kOk}) + inPieces(20.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+     {{0, kWrite}, {20, kRead}}, inPieces(0.3, 0, {kOk}) + inPieces(20.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
     {"RS-485, the read clicked once the write's answer is in",
-     {{0, kWrite.size()}, {30, kRead.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer},
+     {{0, kWrite}, {30, kRead}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer},
     {"the read clicked at once, a UART: queued behind the write",
-     {{0, kWrite.size()}, {kWriteLeaves - kChar, kRead.size()}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer},
+     {{0, kWrite}, {kWriteLeaves - kChar, kRead}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer},
+    {"a write nothing answers, then a read answered at once", {{0, kWrite}, {20, kRead}},
+     inPieces(20.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+    {"RS-485 behind a USB adapter, a short read: its echo comes after the line would have carried it; then a write",
+     {{0, kRead}, {60, kWrite}},
+     throughUsbAdapter(atLineSpeed(0, kRead) + atLineSpeed(kReadLeaves + 3, kAnswer) + atLineSpeed(60, kWrite) + atLineSpeed(60 + kWriteLeaves + 3, kOk)), kWrite + kOk},
+    {"RS-485: ostrel's frame a byte a write, each echoed", {{0, "A", false}, {2, "B", false}, {4, "C", false}, {6, "D"}},
+     inPieces(kChar, 2, {"A", "B", "C", "D"}) + atLineSpeed(6 + kChar + 3, kOk), "ABCD" + kOk},
+    {"Bluetooth: the write answered after 40 ms, the read after 10 ms", {{0, kWrite}, {60, kRead}},
+     inPieces(40, 0, {kOk}) + inPieces(70, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
     // No clue in the timing: more rather than less, never the later answer's start lost.
-    {"USB adapter: both answers in one tick's packet", {{0, kWrite.size()}, {20, kRead.size()}},
-     throughUsbAdapter(kWriteLeaves, kOk) + throughUsbAdapter(20 + kReadLeaves, kAnswer), kOk + kAnswer},
+    {"USB adapter: both answers in one tick's packet", {{0, kWrite}, {20, kRead}},
+     throughUsbAdapter(atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer)), kOk + kAnswer},
     {"RS-485, the read clicked during the write's answer: the box begins with that answer's tail",
-     {{0, kWrite.size()}, {24, kRead.size()}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(24, kRead) + atLineSpeed(24 + kReadLeaves + 3, kAnswer),
+     {{0, kWrite}, {24, kRead}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(24, kRead) + atLineSpeed(24 + kReadLeaves + 3, kAnswer),
      kOk.sliced(3) + kRead + kAnswer},
 
     // Quiet time, the device that talks unasked, empty reads, the bound.
@@ -146,16 +161,16 @@ const Row kRows[] = {
     {"an empty read empties the box; the next byte starts a reply", {}, inPieces(0, 5, {"AB", "", "C"}), "C"},
     {"an endless stream shows its last 4096 bytes", {}, inPieces(0, 1, QByteArrayList(10, QByteArray(1000, 'a')) << "end"),
      QByteArray(4093, 'a') + "end"},
-    {"a command while the device talks: its answer after the line starts a reply", {{0, kRead.size()}},
+    {"a command while the device talks: its answer after the line starts a reply", {{0, kRead}},
      inPieces(-30, 10, {"TICK", "TICK", "TICK", "TICK"}) + atLineSpeed(kReadLeaves, kAnswer), kAnswer},
 
     // Another port, or a lost device: nothing of the old port's replies or commands carries over.
     {"the other port chosen between two pieces 5 ms apart", {}, inPieces(0, 5, {"OLD", "NEW"}), "NEW", 0, 2},
     {"lost during a 6,000-character command; then a write and a read on the new port, at line speed",
-     {{0, 6000}, {200, kWrite.size()}, {220, kRead.size()}},
+     {{0, QByteArray(6000, 'W')}, {200, kWrite}, {220, kRead}},
      atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(220 + kReadLeaves, kAnswer), kAnswer, 0, 100},
     {"lost after learning an echoing device; the new one answers after the line, the read queued behind the write",
-     {{0, kWrite.size()}, {200, kWrite.size()}, {200 + kWriteLeaves - kChar, kRead.size()}},
+     {{0, kWrite}, {200, kWrite}, {200 + kWriteLeaves - kChar, kRead}},
      atLineSpeed(0, kWrite) + atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(200 + kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer, 0, 100},
 };
 // clang-format on
@@ -210,8 +225,8 @@ QByteArray shownAfter(const Row &row)
             rule.startAfresh();
         } else if (nextWrite < row.writes.size() && row.busy.after(row.writes[nextWrite].atMs) <= now) {
             const Write &write = row.writes[nextWrite++];
-            rule.handedOver(at(now), at(now + Line::msFor(write.bytes)), write.endsCommand,
-                            waitingAt(now));
+            rule.handedOver(at(now), at(now + Line::msFor(write.bytes.size())), write.bytes,
+                            write.endsCommand, waitingAt(now));
         } else {
             QByteArray bytes = pieces[nextRead++].bytes;
             for (; !bytes.isEmpty() && nextRead < pieces.size()
