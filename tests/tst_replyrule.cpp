@@ -98,7 +98,6 @@ struct Row {
     std::vector<Write> writes;
     Pieces pieces;
     QByteArray shown;
-    double readLateMs = 0; // each piece read this late
     double afreshAtMs = kNever; // another port chosen, or the device lost
     Busy busy = {}; // the window neither reads nor looks meanwhile
 };
@@ -118,17 +117,17 @@ const Row kRows[] = {
     {"RS-485 behind a USB adapter", {{0, kWrite}}, throughUsbAdapter(atLineSpeed(0, kWrite + kOk)), kWrite + kOk},
     {"ostrel's frame a byte a write, answered at once",
      {{0, "A", false}, {2, "B", false}, {4, "C", false}, {6, "D"}}, inPieces(7.1, 0, {kOk}), kOk},
-    {"an answer read 55 ms late", {{0, kRead}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, 55},
+    {"an answer at line speed, the window busy for 55 ms while it comes", {{0, kRead}}, atLineSpeed(kReadLeaves, kAnswer), kAnswer, kNever, {15, 55}},
     {"USB adapter, the window busy for 55 ms after the first piece (Wine loading a font)", {{0, kRead}},
-     throughUsbAdapter(atLineSpeed(kReadLeaves, kAnswer)), kAnswer, 0, kNever, {16.5, 55}},
+     throughUsbAdapter(atLineSpeed(kReadLeaves, kAnswer)), kAnswer, kNever, {16.5, 55}},
     {"native USB, the window busy for 55 ms after the first piece", {{0, kRead}},
-     inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, 0, kNever, {0.5, 55}},
+     inPieces(0.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, kNever, {0.5, 55}},
     {"native USB, the window busy while the write's answer comes, a read after", {{0, kWrite}, {30, kRead}},
-     inPieces(0.3, 0, {kOk}) + inPieces(30.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, 0, kNever, {0.2, 25}},
+     inPieces(0.3, 0, {kOk}) + inPieces(30.3, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer, kNever, {0.2, 25}},
     {"RS-485, the window busy while the write's echo comes, a read after", {{0, kWrite}, {30, kRead}},
-     atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer, 0, kNever, {0.5, 25}},
+     atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(30, kRead) + atLineSpeed(30 + kReadLeaves + 3, kAnswer), kRead + kAnswer, kNever, {0.5, 25}},
     {"UART: a write and a read, the window busy while the write's answer comes, the read sent after",
-     {{0, kWrite}, {20, kRead}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(34 + kReadLeaves, kAnswer), kAnswer, 0, kNever, {19, 15}},
+     {{0, kWrite}, {20, kRead}}, atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(34 + kReadLeaves, kAnswer), kAnswer, kNever, {19, 15}},
 
     // A write and a read clicked 20 ms apart: the read's answer alone where the timing tells them apart.
     {"UART: the write's answer arrives while the read goes out",
@@ -165,13 +164,13 @@ const Row kRows[] = {
      inPieces(-30, 10, {"TICK", "TICK", "TICK", "TICK"}) + atLineSpeed(kReadLeaves, kAnswer), kAnswer},
 
     // Another port, or a lost device: nothing of the old port's replies or commands carries over.
-    {"the other port chosen between two pieces 5 ms apart", {}, inPieces(0, 5, {"OLD", "NEW"}), "NEW", 0, 2},
+    {"the other port chosen between two pieces 5 ms apart", {}, inPieces(0, 5, {"OLD", "NEW"}), "NEW", 2},
     {"lost during a 6,000-character command; then a write and a read on the new port, at line speed",
      {{0, QByteArray(6000, 'W')}, {200, kWrite}, {220, kRead}},
-     atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(220 + kReadLeaves, kAnswer), kAnswer, 0, 100},
+     atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(220 + kReadLeaves, kAnswer), kAnswer, 100},
     {"lost after learning an echoing device; the new one answers after the line, the read queued behind the write",
      {{0, kWrite}, {200, kWrite}, {200 + kWriteLeaves - kChar, kRead}},
-     atLineSpeed(0, kWrite) + atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(200 + kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer, 0, 100},
+     atLineSpeed(0, kWrite) + atLineSpeed(200 + kWriteLeaves, kOk) + atLineSpeed(200 + kWriteLeaves - kChar + kReadLeaves, kAnswer), kAnswer, 100},
 };
 // clang-format on
 
@@ -195,6 +194,7 @@ QByteArray shownAfter(const Row &row)
     size_t nextWrite = 0;
     size_t nextRead = 0; // the first piece not yet read, or lost with its port
     double afresh = row.afreshAtMs;
+    double lineFree = 0; // a write queued behind another leaves after it
     const auto waitingAt = [&](double ms) {
         qint64 waiting = 0;
         for (size_t i = nextRead; i < pieces.size() && pieces[i].atMs <= ms; ++i)
@@ -207,7 +207,7 @@ QByteArray shownAfter(const Row &row)
         if (nextWrite < row.writes.size())
             next = std::min(next, row.busy.after(row.writes[nextWrite].atMs));
         if (nextRead < pieces.size())
-            next = std::min(next, row.busy.after(pieces[nextRead].atMs + row.readLateMs));
+            next = std::min(next, row.busy.after(pieces[nextRead].atMs));
         if (const auto look = rule.nextLook()) {
             const TimePoint due = std::max(*look, at(row.busy.after(sinceStart(*look))));
             if (std::isinf(next) || due < at(next)) {
@@ -220,13 +220,14 @@ QByteArray shownAfter(const Row &row)
             return rule.shown();
         if (afresh <= now) {
             afresh = kNever;
+            lineFree = 0; // a new port's line
             for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) {
             }
             rule.startAfresh();
         } else if (nextWrite < row.writes.size() && row.busy.after(row.writes[nextWrite].atMs) <= now) {
             const Write &write = row.writes[nextWrite++];
-            rule.handedOver(at(now), at(now + Line::msFor(write.bytes.size())), write.bytes,
-                            write.endsCommand, waitingAt(now));
+            lineFree = std::max(lineFree, now) + Line::msFor(write.bytes.size());
+            rule.handedOver(at(now), at(lineFree), write.bytes, write.endsCommand, waitingAt(now));
         } else {
             QByteArray bytes = pieces[nextRead++].bytes;
             for (; !bytes.isEmpty() && nextRead < pieces.size()
