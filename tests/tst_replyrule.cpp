@@ -89,7 +89,10 @@ struct Busy {
     double fromMs = kNever;
     double forMs = 0;
     // When the window gets to what is due at `ms`.
-    double after(double ms) const { return ms >= fromMs && ms < fromMs + forMs ? fromMs + forMs : ms; }
+    double after(double ms) const
+    {
+        return ms >= fromMs && ms < fromMs + forMs ? fromMs + forMs : ms;
+    }
 };
 
 // The later commands in each row are clicked while the first goes out or just after.
@@ -221,17 +224,17 @@ QByteArray shownAfter(const Row &row)
         if (afresh <= now) {
             afresh = kNever;
             lineFree = 0; // a new port's line
-            for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) {
-            }
+            for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) { }
             rule.startAfresh();
-        } else if (nextWrite < row.writes.size() && row.busy.after(row.writes[nextWrite].atMs) <= now) {
+        } else if (nextWrite < row.writes.size()
+                   && row.busy.after(row.writes[nextWrite].atMs) <= now) {
             const Write &write = row.writes[nextWrite++];
             lineFree = std::max(lineFree, now) + Line::msFor(write.bytes.size());
             rule.handedOver(at(now), at(lineFree), write.bytes, write.endsCommand, waitingAt(now));
         } else {
             QByteArray bytes = pieces[nextRead++].bytes;
-            for (; !bytes.isEmpty() && nextRead < pieces.size()
-                   && pieces[nextRead].atMs <= now && !pieces[nextRead].bytes.isEmpty();
+            for (; !bytes.isEmpty() && nextRead < pieces.size() && pieces[nextRead].atMs <= now
+                   && !pieces[nextRead].bytes.isEmpty();
                  ++nextRead)
                 bytes += pieces[nextRead].bytes;
             rule.read(at(now), bytes, waitingAt(now));
