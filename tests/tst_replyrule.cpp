@@ -153,6 +153,8 @@ const Row kRows[] = {
     // No clue in the timing: more rather than less, never the later answer's start lost.
     {"USB adapter: both answers in one tick's packet", {{0, kWrite}, {20, kRead}},
      throughUsbAdapter(atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer)), kOk + kAnswer},
+    {"UART slow to answer: the read sent after the write left, before the device began its answer", {{0, kWrite}, {20, kRead}},
+     atLineSpeed(kWriteLeaves + 4, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer), kOk + kAnswer},
     {"RS-485, the read clicked during the write's answer: the box begins with that answer's tail",
      {{0, kWrite}, {24, kRead}}, atLineSpeed(0, kWrite) + atLineSpeed(kWriteLeaves + 3, kOk) + atLineSpeed(24, kRead) + atLineSpeed(24 + kReadLeaves + 3, kAnswer),
      kOk.sliced(3) + kRead + kAnswer},

@@ -53,7 +53,7 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
 };
 
-// Each kind of device answering the buttons, clicked 20 ms apart, one answer a command;
+// Each kind of device answering the buttons, clicked in turn, one answer a command;
 // the red box then shows `shown`.
 using Answers = QList<PtyDevice::Answer>;
 const QByteArray kOk = "\x01OK\x04";

@@ -106,7 +106,7 @@ void clickInTurn(QWidget &window, const QStringList &buttons)
 {
     const auto clicked = std::make_shared<qsizetype>(0);
     for (qsizetype i = 0; i < buttons.size(); ++i)
-        QTimer::singleShot(int(20 * i), &window, [&window, clicked, name = buttons[i].toLatin1()] {
+        QTimer::singleShot(int(10 * i), &window, [&window, clicked, name = buttons[i].toLatin1()] {
             click(window, name.constData());
             ++*clicked;
         });

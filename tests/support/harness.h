@@ -34,8 +34,12 @@ std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
 QLineEdit *box(QWidget &window, const char *name);
 void setText(QWidget &window, const char *name, const QString &text);
 void click(QWidget &window, const char *name); // a push button or an option
-// Clicks the buttons 20 ms apart, each inside the wait the one before started;
-// returns after the last click's handler.
+// Clicks the buttons 10 ms apart, each inside the wait the one before started;
+// returns after the last click's handler. A click 10 ms after a memory command
+// is queued while that command (at least 11.5 ms on the line) still goes out:
+// it never lands between the command leaving and a slow device beginning to
+// answer it, a moment no rule can tell from an answer at once, and the device
+// of these tests is that slow under the sanitizers.
 void clickInTurn(QWidget &window, const QStringList &buttons);
 // Clicks `count` times, once a pass of the event loop, so that each lands
 // inside whatever the one before started; `then` runs after the last.
