@@ -1,5 +1,7 @@
 #include "replyrule.h"
 
+#include "line.h"
+
 #include <algorithm>
 
 namespace {
@@ -25,8 +27,12 @@ void ReplyRule::handedOver(TimePoint now, TimePoint leaves, QByteArrayView bytes
 {
     catchUp(now, waiting);
     if (m_commands.empty() || m_commands.back().leaves) {
-        // A command nothing came for by the time it left tells nothing more.
-        if (m_witness && !m_witness->firstSeen && m_witness->leaves && *m_witness->leaves <= now)
+        // A command nothing came for by the time an answer could have begun
+        // tells nothing more: what comes next may answer this one. One queued
+        // behind it is handed over as it leaves, give or take a timer's
+        // rounding, before any answer.
+        if (m_witness && !m_witness->firstSeen && m_witness->leaves
+            && *m_witness->leaves + Line::kCharacterTime <= now)
             m_witness.reset();
         // Sent on a quiet line, nothing earlier can answer in its place: what
         // first comes after it tells what the device does.

@@ -150,6 +150,8 @@ const Row kRows[] = {
      inPieces(kChar, 2, {"A", "B", "C", "D"}) + atLineSpeed(6 + kChar + 3, kOk), "ABCD" + kOk},
     {"Bluetooth: the write answered after 40 ms, the read after 10 ms", {{0, kWrite}, {60, kRead}},
      inPieces(40, 0, {kOk}) + inPieces(70, 15, {"\x01" "01ZR", "0008ABCDEFGH9\x04"}), kAnswer},
+    {"the read queued behind the write, handed over a little after the write left (a timer's rounding)",
+     {{0, kWrite}, {kWriteLeaves + 0.3, kRead}}, atLineSpeed(kWriteLeaves + 0.5, kOk) + atLineSpeed(kWriteLeaves + 0.3 + kReadLeaves, kAnswer), kAnswer},
     // No clue in the timing: more rather than less, never the later answer's start lost.
     {"USB adapter: both answers in one tick's packet", {{0, kWrite}, {20, kRead}},
      throughUsbAdapter(atLineSpeed(kWriteLeaves, kOk) + atLineSpeed(20 + kReadLeaves, kAnswer)), kOk + kAnswer},
