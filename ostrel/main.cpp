@@ -1,5 +1,5 @@
+#include "application.h"
 #include "form1.h"
-#include "programmain.h"
 
 int main(int argc, char **argv)
 {

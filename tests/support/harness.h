@@ -1,6 +1,7 @@
 #pragma once
 
 #include "consolewindow.h"
+#include "layouts.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -59,27 +60,6 @@ void clickInTurn(QWidget &window, const QStringList &buttons);
 // inside whatever the one before started; `then` runs after the last.
 void clickRepeatedly(QWidget &window, int count, const std::function<const char *(int)> &button,
                      const std::function<void()> &then = {});
-
-// Each window's design in pixels at 96 DPI, worked out by hand from its twips
-// (twips / 15, rounded), with fonts and texts; options are within Frame1.
-struct ExpectedControl {
-    const char *name;
-    QRect geometry;
-    double points; // 0: the window's own font
-    bool bold;
-    const char *text; // caption or initial text
-};
-struct ExpectedWindow {
-    QSize clientArea;
-    std::vector<ExpectedControl> controls;
-    QStringList tabOrder; // from the control focused at start
-};
-
-const ExpectedWindow &expectedWindow(const QString &program);
-// Every difference between a window and its design, not just the first.
-QStringList layoutDifferences(QWidget *window, const ExpectedWindow &expected);
-// Where a click takes in client-area pixels: an option's text, else the middle.
-QPoint clickPoint(const ExpectedWindow &window, const char *name);
 
 // A table of rows, each a struct whose first member is its name: one test
 // row per entry, and the entry of the row running.

@@ -1,3 +1,5 @@
+#include "layouts.h"
+
 #include "harness.h"
 
 #include <QFontInfo>

@@ -87,7 +87,7 @@ const struct { const char *name; const char *button; Qt::Key key; const char *bo
 
 } // namespace
 
-class TestWindows : public QObject {
+class TestConsoleWindow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -283,5 +283,5 @@ private Q_SLOTS:
     }
 };
 
-CONSOLE_TEST_MAIN(TestWindows)
-#include "tst_windows.moc"
+CONSOLE_TEST_MAIN(TestConsoleWindow)
+#include "tst_consolewindow.moc"
