@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, or prints the apt-get line
-# when this user cannot install. Usage: tools/ensure-packages.sh build|test|bench|windows|wine ...
+# when this user cannot install. With --check it only prints the line (and
+# fails) where something is missing: for scripts a test runs, which must not
+# install anything themselves.
+# Usage: tools/ensure-packages.sh [--check] build|test|bench|windows|wine ...
 set -euo pipefail
+
+check_only=false
+if [[ ${1:-} == --check ]]; then
+    check_only=true
+    shift
+fi
 
 declare -A needs=(
     # The Windows release under Wine (tools/wineprefix.sh, tst_acceptance_wine).
@@ -26,7 +35,11 @@ for package in "${wanted[@]}"; do
 done
 ((${#missing[@]} == 0)) && exit 0
 
-if ((EUID == 0)); then
+if $check_only; then
+    echo "Missing Debian packages. Install them with:" >&2
+    echo "  sudo apt-get install ${missing[*]}" >&2
+    exit 1
+elif ((EUID == 0)); then
     as_root=()
 elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
     as_root=(sudo)

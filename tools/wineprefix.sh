@@ -6,7 +6,7 @@
 # would otherwise number the machine's /dev/ttyS* from COM1 on.
 #   DISPLAY=:N tools/wineprefix.sh PREFIX      (Debian's Wine 8; about 15 s)
 set -euo pipefail
-"$(dirname "$0")/ensure-packages.sh" wine
+"$(dirname "$0")/ensure-packages.sh" --check wine
 prefix=$(realpath -m "$1")
 export WINEPREFIX=$prefix WINEDEBUG=-all
 # Without these the first start waits minutes for .NET and Gecko to be offered.
