@@ -119,9 +119,7 @@ void ConsoleWindow::MSComm1_OnComm()
 
 void ConsoleWindow::lookAtTheLine()
 {
-    const QByteArray before = m_replies.shown();
-    m_replies.look(Clock::now(), MSComm1.inBufferCount());
-    if (m_replies.shown() != before)
+    if (m_replies.look(Clock::now(), MSComm1.inBufferCount()))
         showReply();
     else
         armLook();

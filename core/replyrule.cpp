@@ -88,9 +88,12 @@ void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
     decide(now, Moment::Now);
 }
 
-void ReplyRule::look(TimePoint now, qint64 waiting)
+// A look reads nothing: the box can only lose its start to a reply begun in it.
+bool ReplyRule::look(TimePoint now, qint64 waiting)
 {
+    const qint64 shownFrom = m_shownFrom;
     catchUp(now, waiting);
+    return m_shownFrom != shownFrom;
 }
 
 void ReplyRule::startAfresh()

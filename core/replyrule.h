@@ -47,8 +47,9 @@ public:
     // One read of the port at `now`; an empty one empties the box, and the
     // next byte starts a reply.
     void read(TimePoint now, QByteArrayView bytes, qint64 waiting);
-    // A look at the port without reading, at the time nextLook() asked for.
-    void look(TimePoint now, qint64 waiting);
+    // A look at the port without reading, at the time nextLook() asked for;
+    // true when what the box shows has changed.
+    bool look(TimePoint now, qint64 waiting);
     // Another port, or none: the next byte is another device's, or another
     // opening's, and nothing learned or sent before counts.
     void startAfresh();

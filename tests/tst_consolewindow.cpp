@@ -46,8 +46,6 @@ const struct { const char *name; QString program; QByteArrayList pieces; int gap
     {"a line change just after a reply: tamsin reads nothing and empties the boxes", u"tamsin"_s, {"AB"}, 0, "", u""_s, true},
     {"a line change: quenby does not read", u"quenby"_s, {"earlier"}, 0, "earlier", u"72"_s, true},
     {"line speed, ostrel", u"ostrel"_s, {kRead}, -1, kRead, u"4"_s},
-    {"line speed, marlo", u"marlo"_s, {kRead}, -1, kRead, u"4"_s},
-    {"line speed, tamsin", u"tamsin"_s, {kRead}, -1, kRead, u"4"_s},
     {"the other port chosen between two pieces a few ms apart: the new port's alone", u"quenby"_s, {"OLD", "NEW"}, 5, "NEW", u"57"_s, false, true},
     {"an endless stream shows its last 4096 bytes", u"quenby"_s, {QByteArray(6000, 'a') + QByteArray(4000, 'b')}, 0,
      QByteArray(96, 'a') + QByteArray(4000, 'b'), u"62"_s},
