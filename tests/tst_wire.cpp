@@ -1,9 +1,10 @@
 // The second-generation frame and its check character byte for byte, text to
-// bytes and back, and the counting of the pacing wait Delay. The first
-// generation goes out byte by byte and is proven through its window.
+// bytes and back, the counting of the pacing wait Delay, and the line's time.
+// The first generation goes out byte by byte and is proven through its window.
 #include "codepage.h"
 #include "frames.h"
 #include "harness.h"
+#include "linemodel.h"
 #include "module1.h"
 
 namespace {
@@ -34,6 +35,36 @@ const struct { const char *name; quint32 start; QList<quint32> offsets; int coun
     {"0 needs any step", 0xFFFFFFFFu, {0, 0, 1}, 0},
     {"negative: one pass", 5, {0, 0}, -1},
 };
+
+// Times in character times from the line's first use.
+constexpr LineModel::TimePoint c(int characters)
+{
+    return LineModel::TimePoint(std::chrono::duration_cast<LineModel::Duration>(characters * Line::kCharacterTime));
+}
+constexpr LineModel::Duration kJustBefore{1};
+struct HandOver { LineModel::TimePoint at; qint64 bytes; };
+
+// Writes handed over in turn, and when the last has left.
+const struct { const char *name; QList<HandOver> handOvers; LineModel::TimePoint freeAt; } kHandOvers[] = {
+    {"idle: a byte takes a character", {{c(0), 1}}, c(1)},
+    {"queued behind: no gap", {{c(0), 3}, {c(1), 2}}, c(5)},
+    {"handed over in the last character", {{c(0), 3}, {c(3) - kJustBefore, 1}}, c(4)},
+    {"after a pause: from its hand-over", {{c(0), 1}, {c(4), 2}}, c(6)},
+    {"a whole frame", {{c(0), 11}}, c(11)},
+    {"nothing handed over", {{c(0), 2}, {c(7), 0}}, c(7)},
+};
+
+// The other end: `waiting` bytes noticed at `handedAt` after one write of
+// `before` bytes at 0; how many have arrived whole at `now`.
+const struct { const char *name; qint64 before; LineModel::TimePoint handedAt, now; qint64 waiting, arrived; } kArrivals[] = {
+    {"idle: none before a character", 0, c(2), c(3) - kJustBefore, 5, 0},
+    {"idle: the first after a character", 0, c(2), c(3), 5, 1},
+    {"idle: one more each character", 0, c(2), c(5), 5, 3},
+    {"never more than wait", 0, c(2), c(50), 5, 5},
+    {"behind a write: after it", 4, c(1), c(5) - kJustBefore, 5, 0},
+    {"behind a write: then at its pace", 4, c(1), c(6), 5, 2},
+    {"noticed late: the line did not wait", 4, c(6), c(7), 5, 1},
+};
 // clang-format on
 
 } // namespace
@@ -58,6 +89,33 @@ private Q_SLOTS:
             all.append(char(b));
         QCOMPARE(CodePage::fromBytes(all).size(), 256);
         QCOMPARE(CodePage::toBytes(CodePage::fromBytes(all)), all);
+    }
+
+    void lineFollowsEachWriteWithTheNext_data() { useRows(kHandOvers); }
+    void lineFollowsEachWriteWithTheNext()
+    {
+        const auto &row = currentRow(kHandOvers);
+        LineModel line;
+        LineModel::TimePoint gone;
+        for (const HandOver &write : row.handOvers)
+            gone = line.handOver(write.at, write.bytes);
+        QCOMPARE(gone, row.freeAt);
+        QCOMPARE(line.busyFor(row.freeAt - kJustBefore), kJustBefore);
+        QCOMPARE(line.busyFor(row.freeAt + kJustBefore), LineModel::Duration::zero());
+        QCOMPARE(line.nextHandOver(), row.freeAt - Line::kCharacterTime);
+        QCOMPARE(line.heldUntil(), row.freeAt + LineModel::kDriverMargin);
+        line.reset();
+        QCOMPARE(line.handOver(row.freeAt + kJustBefore, 1) - Line::kCharacterTime,
+                 row.freeAt + kJustBefore);
+    }
+
+    void bytesArriveAtTheLinesPace_data() { useRows(kArrivals); }
+    void bytesArriveAtTheLinesPace()
+    {
+        const auto &row = currentRow(kArrivals);
+        LineModel line;
+        line.handOver(c(0), row.before);
+        QCOMPARE(line.arrivedBy(row.handedAt, row.now, row.waiting), row.arrived);
     }
 
     void delayEndsAtTheFirstReadingPastTheCount_data() { useRows(kDelays); }
