@@ -1,7 +1,5 @@
 #include "serialcontrol.h"
 
-#include "line.h"
-
 #include <QDeadlineTimer>
 #include <algorithm>
 #include <optional>
@@ -19,8 +17,6 @@ namespace {
 using Clock = SerialControl::Clock;
 using std::chrono::milliseconds;
 
-// A write can sit in the driver or a USB adapter a little longer than its bits take.
-constexpr milliseconds kFinishMargin{200};
 constexpr int kLineWatchMs = 250;
 // Keeps every read, and so every reply shown, to a size a text box handles at once.
 constexpr qint64 kReadBufferBytes = 4096;
@@ -72,11 +68,12 @@ SerialControl::SerialControl(QObject *parent)
     // Precise like every other wait here: on Windows precise timers share one
     // multimedia-timer thread, which Wine starts afresh whenever none is left.
     m_lineWatch.setTimerType(Qt::PreciseTimer);
-    m_lineFree.setSingleShot(true);
-    m_lineFree.setTimerType(Qt::PreciseTimer);
-
     connect(&m_lineWatch, &QTimer::timeout, this, &SerialControl::checkLine);
-    connect(&m_lineFree, &QTimer::timeout, this, &SerialControl::handOverOutput);
+    for (QTimer *wait : {&m_nextWrite, &m_drained}) {
+        wait->setSingleShot(true);
+        wait->setTimerType(Qt::PreciseTimer);
+        connect(wait, &QTimer::timeout, this, &SerialControl::handOverOutput);
+    }
 }
 
 SerialControl::~SerialControl()
@@ -106,20 +103,28 @@ bool SerialControl::setCommPort(int port)
 
 bool SerialControl::setPortOpen(bool open)
 {
-    if (open)
-        return portOpen() || openPort();
+    if (open) {
+        if (!portOpen() && !openPort())
+            return false;
+        if (m_state == State::Closed)
+            m_state = State::Open;
+        return true;
+    }
     // Also a switch still waiting after a loss: nothing opens once closed.
     m_waiting.clear();
     if (portOpen()) {
         finishWriteOnTheLine();
         closePort();
     }
+    m_state = State::Closed;
     return true;
 }
 
 void SerialControl::switchPort(int port)
 {
-    m_waiting.push_back({{}, {}, port});
+    m_waiting.push_back(Switch{port});
+    if (m_state != State::Switched)
+        m_state = State::Switching;
     handOverOutput();
 }
 
@@ -127,7 +132,7 @@ bool SerialControl::setOutput(const QByteArray &bytes, WhenOnLine whenOnLine)
 {
     if (!portOpen() && !switchWaiting())
         return false;
-    m_waiting.push_back({bytes, std::move(whenOnLine)});
+    m_waiting.push_back(Write{bytes, std::move(whenOnLine)});
     handOverOutput();
     return true;
 }
@@ -135,8 +140,10 @@ bool SerialControl::setOutput(const QByteArray &bytes, WhenOnLine whenOnLine)
 qsizetype SerialControl::outBufferCount() const
 {
     qsizetype count = 0;
-    for (const Pending &write : m_waiting)
-        count += write.bytes.size();
+    for (const Waiting &waiting : m_waiting) {
+        if (const auto *write = std::get_if<Write>(&waiting))
+            count += write->bytes.size();
+    }
     return count;
 }
 
@@ -144,10 +151,10 @@ std::chrono::milliseconds SerialControl::lineBusyFor() const
 {
     Clock::duration busy = Line::timeFor(outBufferCount());
     if (portOpen())
-        busy += std::max(m_lineFreeAt - Clock::now(), Clock::duration::zero())
-                + Line::timeFor(m_port->bytesToWrite());
-    // A switch takes no time on the line, but until it is done the line is not the one asked for.
-    if (switchWaiting())
+        busy += m_line.busyFor(Clock::now()) + Line::timeFor(m_port->bytesToWrite());
+    // A switch takes no time on the line, but until it is reported the line is not the one asked
+    // for.
+    if (m_state == State::Switching || m_state == State::Switched)
         busy = std::max<Clock::duration>(busy, milliseconds(1));
     return std::chrono::ceil<milliseconds>(busy);
 }
@@ -196,14 +203,14 @@ bool SerialControl::openPort()
 void SerialControl::closePort()
 {
     m_lineWatch.stop();
-    m_lineFree.stop();
+    m_nextWrite.stop();
+    m_drained.stop();
     if (QSerialPort *port = std::exchange(m_port, nullptr)) {
         port->disconnect(this);
         port->close();
         port->deleteLater(); // this may be one of its own signals
     }
-    m_lineFreeAt = {};
-    m_drainedBy = {};
+    m_line.reset();
 }
 
 // The operating system and a pseudo-terminal take far more than the line
@@ -213,48 +220,74 @@ void SerialControl::closePort()
 // and a switch waits here for the writes made before it.
 void SerialControl::handOverOutput()
 {
-    while (!m_waiting.empty()) {
-        if (portOpen() && m_port->bytesToWrite() > 0)
-            return; // bytesWritten calls again
-        if (const int port = m_waiting.front().port) {
-            if (const Clock::duration wait = stillToGo(); wait > Clock::duration::zero()) {
-                m_lineFree.start(std::chrono::ceil<milliseconds>(wait));
-                return;
-            }
-            m_waiting.pop_front();
-            closePort();
-            setCommPort(port);
-            const bool opened = openPort();
-            const bool dropped = !opened && dropWritesBeforeSwitch();
-            if (!m_waiting.empty())
-                m_lineFree.start(0);
-            // Last, as what it leads to may run events and come back here.
-            Q_EMIT portSwitched(port, opened, dropped);
-            return;
-        }
-        if (!portOpen()) {
-            dropWritesBeforeSwitch();
-            continue;
-        }
-        // Handed over while the last character of the write before is still
-        // going out, the next one follows it on the line without a gap.
-        const Clock::time_point now = Clock::now();
-        if (const Clock::duration wait = m_lineFreeAt - Line::kCharacterTime - now;
-            wait > Clock::duration::zero()) {
-            // Aimed at the middle of that character, a timer counting whole
-            // milliseconds never fires before it and seldom after it has gone.
-            m_lineFree.start(std::chrono::round<milliseconds>(wait + Line::kCharacterTime / 2));
-            return;
-        }
-        Pending write = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        m_lineFreeAt = std::max(m_lineFreeAt, now) + Line::timeFor(write.bytes.size());
-        m_drainedBy = m_lineFreeAt + kFinishMargin;
-        if (m_port->write(write.bytes) != write.bytes.size())
-            return; // the error handler has closed the port
-        if (write.whenOnLine)
-            write.whenOnLine(m_lineFreeAt);
+    // While the port still holds bytes of its own, its bytesWritten calls again.
+    for (bool more = true; more && !m_waiting.empty() && m_state != State::Switched
+                           && !(portOpen() && m_port->bytesToWrite() > 0);)
+        more = std::visit([this](auto &next) { return take(next); }, m_waiting.front());
+}
+
+// Hands the write over, or waits for the line; false when nothing more can go now.
+bool SerialControl::take(Write &write)
+{
+    if (!portOpen()) {
+        dropWritesBeforeSwitch();
+        return true;
     }
+    // Handed over while the last character of the write before is still
+    // going out, the next one follows it on the line without a gap.
+    const Clock::time_point now = Clock::now();
+    if (const Clock::duration wait = m_line.nextHandOver() - now; wait > Clock::duration::zero()) {
+        // Aimed at the middle of that character, a timer counting whole
+        // milliseconds never fires before it and seldom after it has gone.
+        m_nextWrite.start(std::chrono::round<milliseconds>(wait + Line::kCharacterTime / 2));
+        return false;
+    }
+    const Write taken = std::move(write);
+    m_waiting.pop_front();
+    const Clock::time_point gone = m_line.handOver(now, taken.bytes.size());
+    if (m_port->write(taken.bytes) != taken.bytes.size())
+        return false; // the error handler has closed the port
+    if (taken.whenOnLine)
+        taken.whenOnLine(gone);
+    return true;
+}
+
+// Carries the switch out once the line has drained; never anything after it
+// until it has been reported.
+bool SerialControl::take(Switch &change)
+{
+    if (const Clock::duration wait = stillToGo(); wait > Clock::duration::zero()) {
+        m_drained.start(std::chrono::ceil<milliseconds>(wait));
+        return false;
+    }
+    const int port = change.port;
+    m_waiting.pop_front();
+    closePort();
+    setCommPort(port);
+    const bool opened = openPort();
+    const bool dropped = !opened && dropWritesBeforeSwitch();
+    m_state = State::Switched;
+    // Reported from the event loop: what the report leads to may open a modal
+    // box, whose own event loop would otherwise come back in here.
+    QMetaObject::invokeMethod(
+        this, [this, port, opened, dropped] { reportSwitch(port, opened, dropped); },
+        Qt::QueuedConnection);
+    return false;
+}
+
+void SerialControl::reportSwitch(int port, bool opened, bool writesDropped)
+{
+    if (m_state == State::Switched) // unless closed or opened meanwhile
+        m_state = settledState();
+    Q_EMIT portSwitched(port, opened, writesDropped);
+    handOverOutput();
+}
+
+SerialControl::State SerialControl::settledState() const
+{
+    if (switchWaiting())
+        return State::Switching;
+    return portOpen() ? State::Open : State::Closed;
 }
 
 // How long until everything handed over has left the driver: the line's own
@@ -264,16 +297,18 @@ Clock::duration SerialControl::stillToGo() const
     if (!portOpen())
         return Clock::duration::zero();
     const Clock::time_point now = Clock::now();
-    if (m_lineFreeAt > now)
-        return m_lineFreeAt - now;
-    const qint64 held = now < m_drainedBy ? driverQueues(*m_port).value_or(DriverQueues{}).out : 0;
-    return std::min<Clock::duration>(Line::timeFor(held), m_drainedBy - now);
+    if (const Clock::duration busy = m_line.busyFor(now); busy > Clock::duration::zero())
+        return busy;
+    const qint64 held =
+        now < m_line.heldUntil() ? driverQueues(*m_port).value_or(DriverQueues{}).out : 0;
+    return std::min<Clock::duration>(Line::timeFor(held), m_line.heldUntil() - now);
 }
 
 bool SerialControl::switchWaiting() const
 {
-    return std::any_of(m_waiting.begin(), m_waiting.end(),
-                       [](const Pending &pending) { return pending.port != 0; });
+    return std::any_of(m_waiting.begin(), m_waiting.end(), [](const Waiting &waiting) {
+        return std::holds_alternative<Switch>(waiting);
+    });
 }
 
 // Writes meant for a port that is gone or did not open go nowhere; a switch
@@ -281,7 +316,7 @@ bool SerialControl::switchWaiting() const
 bool SerialControl::dropWritesBeforeSwitch()
 {
     bool dropped = false;
-    for (; !m_waiting.empty() && !m_waiting.front().port; dropped = true)
+    for (; !m_waiting.empty() && std::holds_alternative<Write>(m_waiting.front()); dropped = true)
         m_waiting.pop_front();
     return dropped;
 }
@@ -293,7 +328,7 @@ void SerialControl::finishWriteOnTheLine()
 {
     if (!portOpen())
         return;
-    const QDeadlineTimer deadline(Clock::now() + lineBusyFor() + kFinishMargin);
+    const QDeadlineTimer deadline(Clock::now() + lineBusyFor() + LineModel::kDriverMargin);
     while (portOpen() && m_port->bytesToWrite() > 0 && !deadline.hasExpired())
         m_port->waitForBytesWritten(int(deadline.remainingTime()));
     for (Clock::duration wait = stillToGo();
@@ -350,6 +385,8 @@ void SerialControl::loseDevice()
     const int port = m_commPort;
     closePort();
     dropWritesBeforeSwitch();
+    if (m_state == State::Open)
+        m_state = State::Closed;
     ++m_losses;
     QMetaObject::invokeMethod(
         this,

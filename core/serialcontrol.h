@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linemodel.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -8,6 +10,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <variant>
 
 // The window's serial control: one port, numbered 1 (COM1) or 2 (COM2), at the
 // fixed line settings 9600 8N1 without flow control. Every member is used on
@@ -52,8 +55,8 @@ public:
 
     // Closes the port and opens `port` once everything written before has
     // gone out, at once when the line is idle; writes made meanwhile wait and
-    // go to the new port. Ends with portSwitched; where the opening failed,
-    // what waited is dropped.
+    // go to the new port once portSwitched has been delivered. Where the
+    // opening failed, what waited is dropped.
     void switchPort(int port);
 
     // One write of the whole array, refused (false) while closed and no
@@ -89,16 +92,24 @@ Q_SIGNALS:
     void portLost(int port);
     // A switch has been carried out: closed, and `port` opened or not. Where
     // it failed, `writesDropped` tells whether writes made while it waited
-    // were dropped, never to go out.
+    // were dropped, never to go out. Delivered queued.
     void portSwitched(int port, bool opened, bool writesDropped);
 
 private:
-    // A write, or a switch to another port when port is set.
-    struct Pending {
+    enum class State {
+        Closed,
+        Open,
+        Switching, // a switch waits in line: writes before it still go to the old port
+        Switched, // carried out and reported queued: writes wait until the report is out
+    };
+    struct Write {
         QByteArray bytes;
         WhenOnLine whenOnLine;
-        int port = 0;
     };
+    struct Switch {
+        int port;
+    };
+    using Waiting = std::variant<Write, Switch>;
 
     bool openPort();
     void closePort();
@@ -106,17 +117,22 @@ private:
     void checkLine();
     void loseDevice();
     void handOverOutput();
+    bool take(Write &write);
+    bool take(Switch &change);
+    void reportSwitch(int port, bool opened, bool writesDropped);
+    State settledState() const;
     void finishWriteOnTheLine();
     Clock::duration stillToGo() const;
     bool switchWaiting() const;
     bool dropWritesBeforeSwitch();
 
     QSerialPort *m_port = nullptr; // a new one for every opening; null while closed
-    QTimer m_lineWatch;
-    QTimer m_lineFree;
-    std::deque<Pending> m_waiting; // not yet handed to the port, in order
-    Clock::time_point m_lineFreeAt; // when the last handed-over write has gone
-    Clock::time_point m_drainedBy; // the latest the driver may take to send it
+    State m_state = State::Closed;
+    QTimer m_lineWatch; // the device, while open
+    QTimer m_nextWrite; // the line, until it can take the next write without a gap
+    QTimer m_drained; // the line and the driver, until a switch may close the port
+    std::deque<Waiting> m_waiting; // not yet handed to the port, in order
+    LineModel m_line;
     int m_commPort = 1;
     int m_commEvent = NoEvent;
     int m_modemLines = -1; // last pinout seen, or -1 where the device has no modem lines
