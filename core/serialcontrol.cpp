@@ -130,7 +130,7 @@ void SerialControl::switchPort(int port)
 
 bool SerialControl::setOutput(const QByteArray &bytes, WhenOnLine whenOnLine)
 {
-    if (!portOpen() && !switchWaiting())
+    if (!portOpen() && !switchWaiting()) // closed, or left closed by a switch that failed
         return false;
     m_waiting.push_back(Write{bytes, std::move(whenOnLine)});
     handOverOutput();
@@ -152,8 +152,8 @@ std::chrono::milliseconds SerialControl::lineBusyFor() const
     Clock::duration busy = Line::timeFor(outBufferCount());
     if (portOpen())
         busy += m_line.busyFor(Clock::now()) + Line::timeFor(m_port->bytesToWrite());
-    // A switch takes no time on the line, but until it is reported the line is not the one asked
-    // for.
+    // A switch takes no time on the line, but until it is reported the line
+    // is not the one asked for.
     if (m_state == State::Switching || m_state == State::Switched)
         busy = std::max<Clock::duration>(busy, milliseconds(1));
     return std::chrono::ceil<milliseconds>(busy);
