@@ -21,8 +21,6 @@ const QByteArray kRead = "\x01"
                          "01ZR0008ABCDEFGH9\x04";
 
 // clang-format off
-const struct { const char *name; int port; } kPrograms[] = {{"ostrel", 2}, {"marlo", 2}, {"dunwell", 1}, {"quenby", 1}, {"tamsin", 2}};
-
 // Command1 is clicked after each situation; the port is closed at the end of every one.
 const struct { const char *name; QString program; Situation situation; QStringList boxes; } kReports[] = {
     {"quenby: COM1 held at start, a send refused", u"quenby"_s, HeldAtStart, {kHeld.arg(1).arg(2), kNotOpen.arg(1)}},
@@ -93,22 +91,22 @@ private Q_SLOTS:
     void layoutStartPortAndOption()
     {
         const auto &row = currentRow(kPrograms);
+        const int port = row.program.startPort;
         TwoPorts ports;
         auto window = openConsole(QString::fromLatin1(row.name));
         const QStringList differences =
             layoutDifferences(window.get(), expectedWindow(QString::fromLatin1(row.name)));
         QVERIFY2(differences.isEmpty(), qPrintable(differences.join(u'\n')));
-        QVERIFY(window->serialControl().portOpen()
-                && window->serialControl().commPort() == row.port);
-        QVERIFY(window->findChild<QRadioButton *>(u"optCom(%1)"_s.arg(row.port - 1))->isChecked());
-        QVERIFY2(!QSerialPort(ports.com(row.port).path()).open(QIODevice::ReadWrite), "held");
+        QVERIFY(window->serialControl().portOpen() && window->serialControl().commPort() == port);
+        QVERIFY(window->findChild<QRadioButton *>(u"optCom(%1)"_s.arg(port - 1))->isChecked());
+        QVERIFY2(!QSerialPort(ports.com(port).path()).open(QIODevice::ReadWrite), "held");
         const QRect text1 = box(*window, "Text1")->geometry();
         window->resize(900, 700);
         QVERIFY(window->size() == QSize(900, 700) && box(*window, "Text1")->geometry() == text1);
         window->Form_Unload();
         SerialControl &control = window->serialControl();
         QVERIFY(!control.setCommPort(0) && !control.setCommPort(3)
-                && control.setCommPort(3 - row.port));
+                && control.setCommPort(3 - port));
     }
 
     void portReports_data() { useRows(kReports); }
@@ -116,7 +114,7 @@ private Q_SLOTS:
     {
         const auto &row = currentRow(kReports);
         TwoPorts ports;
-        const int startPort = row.program == u"quenby" || row.program == u"dunwell" ? 1 : 2;
+        const int startPort = programRow(row.program).program.startPort;
         QSerialPort holder(ports.com(startPort).path());
         QVERIFY(row.situation != HeldAtStart || holder.open(QIODevice::ReadWrite));
         if (row.situation == MissingAtSwitch)

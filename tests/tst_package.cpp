@@ -7,10 +7,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-// clang-format off
-const struct { const char *name; int startPort; } kPrograms[] = {{"ostrel", 2}, {"marlo", 2}, {"dunwell", 1}, {"quenby", 1}, {"tamsin", 2}};
-// clang-format on
-
 class TestPackage : public QObject {
     Q_OBJECT
 
@@ -30,7 +26,8 @@ private Q_SLOTS:
     void everyProgram_data() { useRows(kPrograms); }
     void everyProgram()
     {
-        const auto &[name, port] = currentRow(kPrograms);
+        const char *name = currentRow(kPrograms).name;
+        const int port = currentRow(kPrograms).program.startPort;
         QSettings entry("usr/share/applications/"_ba + name + ".desktop", QSettings::IniFormat);
         QProcess run;
         run.start("desktop-file-validate", {entry.fileName()}); // silent: no error, warning, hint

@@ -11,8 +11,19 @@ import zipfile
 
 import pefile
 
-PRODUCTS = {"ostrel": "ostrel", "marlo": "ostrel", "dunwell": "ostrel",
-            "quenby": "quenby", "tamsin": "quenby"}
+
+def read_products():
+    """Each program of programs.txt with its product: fields between "|", the fifth the product."""
+    table = pathlib.Path(__file__).resolve().parents[1] / "programs.txt"
+    products = {}
+    for line in table.read_text(encoding="utf-8").splitlines():
+        if line.strip() and not line.startswith("#"):
+            fields = [field.strip() for field in line.split("|")]
+            products[fields[0]] = fields[4]
+    return products
+
+
+PRODUCTS = read_products()
 # Loaded by Qt at run time, so no import names them.
 PLUGINS = {"platforms/qwindows.dll", "styles/qwindowsvistastyle.dll"}
 OTHER_FILES = {"README.txt", "licences/LGPL-3.txt", "licences/GPL-3.txt"}
@@ -68,7 +79,7 @@ pes = {name.lower(): load(archive.read(path)) for name, path in files.items()
        if name.endswith((".exe", ".dll"))}
 
 programs = {f"{p}.exe" for p in PRODUCTS}
-check({n for n in files if n.endswith(".exe")} == programs, "the programs are not the five")
+check({n for n in files if n.endswith(".exe")} == programs, "the programs are not those of programs.txt")
 for name in PLUGINS | OTHER_FILES:
     check(name in files, f"{name} is missing")
 check(all(n.lower() in pes or n in OTHER_FILES or n.startswith("licences/") for n in files),

@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include "harness.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <X11/Xlib.h>
@@ -69,19 +71,21 @@ Desktop::~Desktop()
     m_xvfb.close();
 }
 
-void Desktop::start(const QString &path)
+void Desktop::start(const QString &name)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (wine()) {
         environment.insert(u"LD_PRELOAD"_s, m_shim);
         m_program.setProcessEnvironment(environment);
-        m_program.start(kWine, {m_programs.filePath(path.section(u'/', -1) + u".exe"_s)});
+        m_program.start(kWine, {m_programs.filePath(name + u".exe"_s)});
         return;
     }
     environment.insert(u"COMM_COM1"_s, port(1));
     environment.insert(u"COMM_COM2"_s, port(2));
     m_program.setProcessEnvironment(environment);
-    m_program.start(m_programs.filePath(path), {});
+    // The build tree keeps each program in its window's folder.
+    const QString folder = QLatin1StringView(programRow(name).folder);
+    m_program.start(m_programs.filePath(folder + u'/' + name), {});
 }
 
 void Desktop::connect(int com, const QString &device)

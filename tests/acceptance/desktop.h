@@ -35,8 +35,8 @@ public:
     // the link anew at every opening.
     QString port(int com) const { return m_ports.filePath(u"com%1"_s.arg(com)); }
     void connect(int com, const QString &device);
-    // Starts `path` ("memory/quenby") on the ports as they are connected now.
-    void start(const QString &path);
+    // Starts a program on the ports as they are connected now.
+    void start(const QString &name);
     QProcess &program() { return m_program; }
     // Seconds of processor time the program has taken so far.
     double processorSeconds() const;

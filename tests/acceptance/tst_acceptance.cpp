@@ -18,23 +18,23 @@ namespace {
 // answered; missing until then.
 enum Start { Free, Held, Missing };
 
-// A program and its start port; then, or at once, the operator picks port `to`. play()'s
+// A program, on its start port; then, or at once, the operator picks port `to`. play()'s
 // script with `text` repeated for "%1"; `sent`: the commands the device gets, in order ("%1":
 // the text), one every `stepMs` when a pattern runs; `value` in ostrel's frame. When `slow`,
 // End comes while the first frame is on a 9600-baud line: 2,003 bytes take 2,087 ms; ostrel's
 // 808 writes follow waits of ~2 ms (~4.5 ms under Wine).
 // clang-format off
-const struct Session { const char *name, *path, *script, *text; int port, to = 0; const char *sent = "%1"; int stepMs = 0; Start start = Free; int repeat = 1, value = 0; bool slow = false; } kSessions[] = {
-    {"ostrel", "ostrel/ostrel", "Text5=1|Text3=0|Text2=%1|Command1", "01DOP1FF", 2},
-    {"marlo, the running light, switched to COM1", "dio/marlo", "Command2", "", 2, 1, "01DOP001|01DOP000|01DOP002|01DOP000|01DOP004", 200},
-    {"marlo, the ON/OFF toggle", "dio/marlo", "Text2=%1|Command1", "01dop1f0", 2, 0, "%1|01DOP100|%1", 200},
-    {"dunwell, COM1 held at start", "dio/dunwell", "Text2=%1|Command1", "01dop1f0", 1, 1, "%1", 0, Held},
-    {"quenby, its three commands, the first with a Chinese character", "memory/quenby", "Text2=%1|Command1|Command4|Command2", "ffto01中", 1, 0, "%1|01ZW00ABCDEFGH|01ZR0008"},
-    {"quenby, COM1 missing at start", "memory/quenby", "Text2=%1|Command1", "ffto0130202", 1, 1, "%1", 0, Missing},
-    {"tamsin, COM2 held at start", "memory/tamsin", "Text2=%1|Command1", "ffto0130202", 2, 2, "%1", 0, Held},
-    {"dunwell, End during a long ON command", "dio/dunwell", "Text2=%1|Command1", "W", 1, 0, "%1", 0, Free, 2000, 0, true},
-    {"tamsin, End during a long write, another queued", "memory/tamsin", "Text3=%1|Command4|Command4", "W", 2, 0, "%1", 0, Free, 2000, 0, true},
-    {"ostrel, closed during a long frame, another queued", "ostrel/ostrel", "Text5=1|Text3=65|Text2=%1|Command1|Command1", "W", 2, 0, "%1", 0, Free, 800, 65, true}};
+const struct Session { const char *name, *program, *script, *text; int to = 0; const char *sent = "%1"; int stepMs = 0; Start start = Free; int repeat = 1, value = 0; bool slow = false; } kSessions[] = {
+    {"ostrel", "ostrel", "Text5=1|Text3=0|Text2=%1|Command1", "01DOP1FF"},
+    {"marlo, the running light, switched to COM1", "marlo", "Command2", "", 1, "01DOP001|01DOP000|01DOP002|01DOP000|01DOP004", 200},
+    {"marlo, the ON/OFF toggle", "marlo", "Text2=%1|Command1", "01dop1f0", 0, "%1|01DOP100|%1", 200},
+    {"dunwell, COM1 held at start", "dunwell", "Text2=%1|Command1", "01dop1f0", 1, "%1", 0, Held},
+    {"quenby, its three commands, the first with a Chinese character", "quenby", "Text2=%1|Command1|Command4|Command2", "ffto01中", 0, "%1|01ZW00ABCDEFGH|01ZR0008"},
+    {"quenby, COM1 missing at start", "quenby", "Text2=%1|Command1", "ffto0130202", 1, "%1", 0, Missing},
+    {"tamsin, COM2 held at start", "tamsin", "Text2=%1|Command1", "ffto0130202", 2, "%1", 0, Held},
+    {"dunwell, End during a long ON command", "dunwell", "Text2=%1|Command1", "W", 0, "%1", 0, Free, 2000, 0, true},
+    {"tamsin, End during a long write, another queued", "tamsin", "Text3=%1|Command4|Command4", "W", 0, "%1", 0, Free, 2000, 0, true},
+    {"ostrel, closed during a long frame, another queued", "ostrel", "Text5=1|Text3=65|Text2=%1|Command1|Command1", "W", 0, "%1", 0, Free, 800, 65, true}};
 
 const QByteArray kRead = "\x01" "01ZR0008ABCDEFGH9\x04";
 const QByteArray kGbk = "\x01" "01ZR0002\xD6\xD0\xCE\xC4" "3\x04"; // 中文 in GBK
@@ -42,12 +42,12 @@ const QByteArray kGbk = "\x01" "01ZR0002\xD6\xD0\xCE\xC4" "3\x04"; // 中文 in 
 // The device on the start port answers each command with the next answer, as the kind of
 // device `pace` says; the buttons are clicked 20 ms apart. The red box then shows `shown`.
 const QByteArray kOk = "\x01OK\x04";
-const struct Reply { const char *name, *path, *buttons; PtyDevice::Pace pace; QList<PtyDevice::Answer> answers; QByteArray shown; } kReplies[] = {
-    {"quenby's read, through a USB adapter that hands the answer over every 16 ms", "memory/quenby", "Command2", PtyDevice::Pace::UsbAdapter, {{{kRead}}}, kRead},
-    {"quenby's write and read clicked 20 ms apart, each answered at line speed: the read's answer alone", "memory/quenby", "Command4|Command2", PtyDevice::Pace::LineSpeed, {{{kOk}}, {{kRead}}}, kRead},
-    {"tamsin's read answered in GBK: a character a byte", "memory/tamsin", "Command2", PtyDevice::Pace::LineSpeed, {{{kGbk}}}, kGbk},
-    {"quenby's read answered by native USB at once, in two pieces 15 ms apart: whole", "memory/quenby", "Command2", PtyDevice::Pace::Instant, {{{kRead.first(5), kRead.sliced(5)}, 15}}, kRead},
-    {"quenby's write through an echoing RS-485 adapter: the echo whole, then the answer", "memory/quenby", "Command4", PtyDevice::Pace::Rs485Echo, {{{kOk}}},
+const struct Reply { const char *name, *program, *buttons; PtyDevice::Pace pace; QList<PtyDevice::Answer> answers; QByteArray shown; } kReplies[] = {
+    {"quenby's read, through a USB adapter that hands the answer over every 16 ms", "quenby", "Command2", PtyDevice::Pace::UsbAdapter, {{{kRead}}}, kRead},
+    {"quenby's write and read clicked 20 ms apart, each answered at line speed: the read's answer alone", "quenby", "Command4|Command2", PtyDevice::Pace::LineSpeed, {{{kOk}}, {{kRead}}}, kRead},
+    {"tamsin's read answered in GBK: a character a byte", "tamsin", "Command2", PtyDevice::Pace::LineSpeed, {{{kGbk}}}, kGbk},
+    {"quenby's read answered by native USB at once, in two pieces 15 ms apart: whole", "quenby", "Command2", PtyDevice::Pace::Instant, {{{kRead.first(5), kRead.sliced(5)}, 15}}, kRead},
+    {"quenby's write through an echoing RS-485 adapter: the echo whole, then the answer", "quenby", "Command4", PtyDevice::Pace::Rs485Echo, {{{kOk}}},
      Frames::secondGenerationFrame(u"01ZW00ABCDEFGH") + kOk},
 };
 // clang-format on
@@ -96,7 +96,7 @@ private Q_SLOTS:
         if (row.answers.size() > 1)
             SKIP_WITHOUT_THE_MILLISECOND();
         TwoPorts ports(row.pace);
-        QVERIFY(startWith(row.path, ports));
+        QVERIFY(startWith(row.program, ports));
         ports.com(startPort()).answerWith(row.answers);
         QList<QPoint> buttons;
         for (const QString &button : QString::fromLatin1(row.buttons).split(u'|'))
@@ -111,7 +111,7 @@ private Q_SLOTS:
     void eachStepsAnswerAlone()
     {
         TwoPorts ports(PtyDevice::Pace::LineSpeed);
-        QVERIFY(startWith("dio/marlo", ports));
+        QVERIFY(startWith("marlo", ports));
         PtyDevice &device = ports.com(startPort());
         const QStringList steps{u"01DOP001"_s, u"01DOP000"_s, u"01DOP002"_s, u"01DOP000"_s,
                                 u"01DOP004"_s, u"01DOP000"_s, u"01DOP008"_s};
@@ -143,7 +143,7 @@ private Q_SLOTS:
     void switchWhileALongCommandGoesOut()
     {
         TwoPorts ports(PtyDevice::Pace::LineSpeed);
-        QVERIFY(startWith("memory/quenby", ports));
+        QVERIFY(startWith("quenby", ports));
         const QString text(2000, u'F'); // 2 s on the line
         m_desktop->type(at("Text2"), text);
         play(u"Command1|Command2|optCom(1)|Command4"_s);
@@ -164,7 +164,7 @@ private Q_SLOTS:
     void lostDevice()
     {
         TwoPorts ports(PtyDevice::Pace::LineSpeed);
-        QVERIFY(startWith("memory/quenby", ports));
+        QVERIFY(startWith("quenby", ports));
         m_desktop->type(at("Text2"), QString(30000, u'F')); // 31 s on the line
         m_desktop->click(at("Command1"));
         QVERIFY(ports.com1.waitForBytes(500));
@@ -199,7 +199,7 @@ private Q_SLOTS:
         QCOMPARE(installed.size(), 1);
         const QDir folder = installed[0].dir();
         m_desktop->usePrograms(folder);
-        session(*std::ranges::find(kSessions, "memory/quenby"sv, &Session::path));
+        session(*std::ranges::find(kSessions, "quenby"sv, &Session::program));
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(QProcess::execute(wine, {folder.filePath(u"uninstall.exe"_s), u"/S"_s}), 0);
@@ -219,26 +219,26 @@ private:
     }
 
     // Starts a program with both ports connected; false when its window does not come.
-    bool startWith(const char *path, TwoPorts &ports)
+    bool startWith(const char *program, TwoPorts &ports)
     {
-        m_name = QString::fromLatin1(path).section(u'/', -1);
+        m_name = QString::fromLatin1(program);
         m_desktop->connect(1, ports.com1.path());
         m_desktop->connect(2, ports.com2.path());
-        m_desktop->start(QString::fromLatin1(path));
+        m_desktop->start(m_name);
         qulonglong window = 0;
         if (!QTest::qWaitFor([&] { return (window = m_desktop->window(u"comm"_s)) != 0; }, 20000))
             return false;
         m_desktop->use(window);
         return true;
     }
-    int startPort() const { return m_name == u"quenby" || m_name == u"dunwell" ? 1 : 2; }
+    int startPort() const { return programRow(m_name).program.startPort; }
 
     void session(const Session &row)
     {
-        const auto [name, path, steps, unit, startPort, to, sent, stepMs, start, n, value, slow] =
-            row;
+        const auto [name, programName, steps, unit, to, sent, stepMs, start, n, value, slow] = row;
         const QString text = QString(unit).repeated(n);
-        m_name = QString(path).section(u'/', -1);
+        m_name = QString::fromLatin1(programName);
+        const int startPort = this->startPort();
         const int port = to ? to : startPort;
         QByteArray frames;
         for (const QString &command : QString(sent).replace(u"%1"_s, text).split(u'|'))
@@ -251,7 +251,7 @@ private:
                                                                          : ports.com(com).path());
         QSerialPort holder(m_desktop->port(startPort));
         QVERIFY(start != Held || holder.open(QIODevice::ReadWrite));
-        m_desktop->start(QString(path));
+        m_desktop->start(m_name);
         if (start != Free) { // its box comes before the window; Return answers it
             qulonglong box = 0;
             QTRY_VERIFY_WITH_TIMEOUT(

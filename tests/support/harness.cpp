@@ -49,24 +49,32 @@ template <typename Form> std::unique_ptr<ConsoleWindow> make(const Program &prog
     return std::make_unique<Form>(program);
 }
 
+const ProgramRow &programRow(const QString &name)
+{
+    for (const ProgramRow &row : kPrograms)
+        if (name == QLatin1StringView(row.name))
+            return row;
+    qFatal("no program %s in programs.txt", qPrintable(name));
+}
+
 std::unique_ptr<ConsoleWindow> openConsole(const QString &program)
 {
-    const std::pair<Program, std::unique_ptr<ConsoleWindow> (*)(const Program &)> builds[] = {
-        {{"ostrel", 2, ReplyVariant::FirstGeneration}, &make<ostrel::Form1>},
-        {{"marlo", 2, ReplyVariant::SecondGeneration}, &make<dio::Form1>},
-        {{"dunwell", 1, ReplyVariant::SecondGeneration}, &make<dio::Form1>},
-        {{"quenby", 1, ReplyVariant::SecondGeneration}, &make<memory::Form1>},
-        {{"tamsin", 2, ReplyVariant::EveryEvent}, &make<memory::Form1>},
+    // The window of each folder of sources.
+    const std::pair<const char *, std::unique_ptr<ConsoleWindow> (*)(const Program &)> windows[] = {
+        {"ostrel", &make<ostrel::Form1>},
+        {"dio", &make<dio::Form1>},
+        {"memory", &make<memory::Form1>},
     };
-    for (const auto &[built, makeWindow] : builds) {
-        if (program == QLatin1StringView(built.name)) {
-            std::unique_ptr<ConsoleWindow> window = makeWindow(built);
+    const ProgramRow &row = programRow(program);
+    for (const auto &[folder, makeWindow] : windows) {
+        if (qstrcmp(folder, row.folder) == 0) {
+            std::unique_ptr<ConsoleWindow> window = makeWindow(row.program);
             window->Form_Load();
             window->show();
             return window;
         }
     }
-    qFatal("no program %s", qPrintable(program));
+    qFatal("no window for the folder %s", row.folder);
 }
 
 QLineEdit *box(QWidget &window, const char *name)

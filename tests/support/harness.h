@@ -2,6 +2,7 @@
 
 #include "consolewindow.h"
 #include "layouts.h"
+#include "programs.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -45,7 +46,9 @@ constexpr bool kTimersKeepTheMillisecond = true;
             QSKIP("two answers told apart by the millisecond: run in the uninstrumented build");   \
     } while (false)
 
-// One of the five programs' windows, by name, loaded and shown.
+// A program's row of programs.txt, by name.
+const ProgramRow &programRow(const QString &name);
+// A program's window, by name, loaded and shown.
 std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
 QLineEdit *box(QWidget &window, const char *name);
 void setText(QWidget &window, const char *name, const QString &text);

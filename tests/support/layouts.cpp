@@ -54,9 +54,10 @@ const ExpectedWindow kOstrel{{408, 262}, {
 
 const ExpectedWindow &expectedWindow(const QString &program)
 {
-    if (program == u"ostrel")
+    const QLatin1StringView folder(programRow(program).folder);
+    if (folder == "ostrel"_L1)
         return kOstrel;
-    return program == u"marlo" || program == u"dunwell" ? kDio : kMemory;
+    return folder == "dio"_L1 ? kDio : kMemory;
 }
 
 QStringList layoutDifferences(QWidget *window, const ExpectedWindow &expected)
