@@ -65,6 +65,14 @@ QByteArray toBytes(QStringView text)
     return out;
 }
 
+QByteArrayList characterBytes(QStringView text)
+{
+    QByteArrayList out;
+    out.reserve(text.size());
+    encode(text, [&out](QByteArrayView bytes) { out.append(bytes.toByteArray()); });
+    return out;
+}
+
 QString fromBytes(QByteArrayView bytes)
 {
     return QString::fromLatin1(bytes);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 #include <vector>
 
@@ -11,6 +12,9 @@
 namespace CodePage {
 
 QByteArray toBytes(QStringView text);
+
+// The same bytes, one entry per character: one byte, or two for a GBK character.
+QByteArrayList characterBytes(QStringView text);
 
 // One character per byte, in order.
 QString fromBytes(QByteArrayView bytes);

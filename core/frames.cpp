@@ -35,13 +35,11 @@ QByteArray secondGenerationFrame(QStringView text)
     return frame;
 }
 
-QByteArray firstGenerationFrame(quint8 address, QStringView data, quint8 value)
+QByteArrayList firstGenerationFrame(quint8 address, QStringView data, quint8 value)
 {
-    QByteArray frame;
-    frame.append(SOH).append(char(address)).append(NUL).append(STX);
-    frame.append(CodePage::toBytes(data));
-    frame.append(char(value)).append(ETX).append(char(checkSumCode(data))).append(EOT);
-    return frame;
+    const auto bytes = [](auto... each) { return QByteArrayList{QByteArray(1, char(each))...}; };
+    return bytes(SOH, address, NUL, STX) + CodePage::characterBytes(data)
+           + bytes(value, ETX, checkSumCode(data), EOT);
 }
 
 } // namespace Frames

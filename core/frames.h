@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 // The wire vocabulary: check characters of both generations and the
@@ -22,7 +23,9 @@ int checkCharCode(QStringView text);
 // SOH, the upper-cased text, the check character of that upper-cased text, EOT.
 QByteArray secondGenerationFrame(QStringView text);
 
-// The bytes a first-generation console puts on the line for one frame, in order.
-QByteArray firstGenerationFrame(quint8 address, QStringView data, quint8 value);
+// The writes a first-generation console makes for one frame, in order, each
+// one byte but for a double-byte character of `data`, which a wait between
+// writes must not split.
+QByteArrayList firstGenerationFrame(quint8 address, QStringView data, quint8 value);
 
 } // namespace Frames

@@ -73,11 +73,6 @@ std::optional<quint8> byteNumber(const QString &text)
     return quint8(value);
 }
 
-QByteArray oneByte(char byte)
-{
-    return QByteArray(1, byte);
-}
-
 } // namespace
 
 Form1::Form1(const Program &program, QWidget *parent)
@@ -107,11 +102,6 @@ void Form1::Command2_Click()
 void Form1::optCom_Click(int index)
 {
     perform([this, index] { ConsoleWindow::optCom_Click(index); });
-}
-
-QString Form1::CheckSum(const QString &text) const
-{
-    return QString(QChar(char16_t(Frames::checkSumCode(text))));
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -172,14 +162,19 @@ void Form1::sendFrame(Operation frame)
     // character or Text4 describe other data than what went out.
     const QString dataText = Text2->text();
     const QString check = QString::number(Frames::checkSumCode(dataText));
-    // The device answers the frame, not its bytes: the reply starts anew, and
-    // Text4 shows its check, only when the last byte is on the line.
-    send(oneByte(Frames::SOH), frame, false) && sendAfterWait(oneByte(char(*address)), frame)
-        && sendAfterWait(oneByte(Frames::NUL), frame) && sendAfterWait(oneByte(Frames::STX), frame)
-        && commout(dataText, frame) && sendAfterWait(oneByte(char(*value)), frame)
-        && sendAfterWait(oneByte(Frames::ETX), frame)
-        && sendAfterWait(CodePage::toBytes(CheckSum(dataText)), frame)
-        && sendAfterWait(oneByte(Frames::EOT), frame, [this, check] { Text4->setText(check); });
+    const QByteArrayList writes = Frames::firstGenerationFrame(*address, dataText, *value);
+    for (qsizetype i = 0; i < writes.size(); ++i) {
+        if (i > 0)
+            Module1::Delay(kPaceMs);
+        // The device answers the frame, not its bytes: the reply starts anew,
+        // and Text4 shows its check, only when the last byte is on the line.
+        const bool last = i + 1 == writes.size();
+        std::function<void()> showCheck;
+        if (last)
+            showCheck = [this, check] { Text4->setText(check); };
+        if (!send(writes[i], frame, last, std::move(showCheck)))
+            return;
+    }
 }
 
 void Form1::sendValue(Operation clicked)
@@ -194,29 +189,6 @@ void Form1::sendValue(Operation clicked)
     // A refused byte leaves the data text as the operator typed it.
     if (send(CodePage::toBytes(character), clicked))
         Text2->setText(character);
-}
-
-bool Form1::commout(const QString &text, Operation frame)
-{
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const bool pair =
-            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
-        const qsizetype length = pair ? 2 : 1;
-        // A character of two GBK bytes is one write: a wait must not split it.
-        if (!sendAfterWait(CodePage::toBytes(QStringView(text).sliced(i, length)), frame))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-bool Form1::sendAfterWait(const QByteArray &bytes, Operation frame,
-                          std::function<void()> endOfFrame)
-{
-    Module1::Delay(kPaceMs);
-    const bool endsFrame = bool(endOfFrame);
-    return send(bytes, frame, endsFrame, std::move(endOfFrame));
 }
 
 } // namespace ostrel

@@ -25,20 +25,12 @@ public:
     void Command2_Click(); // the value of Text3 as one byte, and as the text of Text2
     void optCom_Click(int index) override;
 
-    // The check character of `text`: one character, code 0..127.
-    QString CheckSum(const QString &text) const;
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void sendFrame(Operation frame);
     void sendValue(Operation clicked);
-    // Each character of `text` after its own wait, one write per character.
-    bool commout(const QString &text, Operation frame);
-    // The frame's last write comes with what follows it onto the line.
-    bool sendAfterWait(const QByteArray &bytes, Operation frame,
-                       std::function<void()> endOfFrame = {});
     void perform(std::function<void()> action);
 
     QLineEdit *Text2;

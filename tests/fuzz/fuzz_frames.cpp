@@ -31,7 +31,10 @@ void checkText(const QString &text)
     require(frame.mid(1, body.size()) == body);
     require(quint8(frame.at(frame.size() - 2)) == Frames::checkCharCode(upper));
 
-    const QByteArray first = Frames::firstGenerationFrame(7, text, 9);
+    // One write per character of the data, so that no wait splits one.
+    const QByteArrayList writes = Frames::firstGenerationFrame(7, text, 9);
+    require(writes.size() == qsizetype(CodePage::characterCodes(text).size()) + 8);
+    const QByteArray first = writes.join();
     const QByteArray data = CodePage::toBytes(text);
     require(first.size() == data.size() + 8);
     require(first.mid(4, data.size()) == data);
