@@ -70,7 +70,7 @@ int main(int argc, char **argv)
     form.findChild<QLineEdit *>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
     form.findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(data);
     form.findChild<QLineEdit *>(QStringLiteral("Text3"))->setText(QStringLiteral("0"));
-    const QByteArray expected = Frames::firstGenerationFrame(1, data, 0).join();
+    const QByteArray expected = Frames::firstGenerationFrame(1, data, 0).writes().join();
     Q_ASSERT(expected.size() == kFrameBytes);
 
     meanFrameMs(form, device, expected, 2); // first use of the port and the fonts

@@ -35,11 +35,11 @@ QByteArray secondGenerationFrame(QStringView text)
     return frame;
 }
 
-QByteArrayList firstGenerationFrame(quint8 address, QStringView data, quint8 value)
+FirstGenerationFrame firstGenerationFrame(quint8 address, QStringView data, quint8 value)
 {
     const auto bytes = [](auto... each) { return QByteArrayList{QByteArray(1, char(each))...}; };
-    return bytes(SOH, address, NUL, STX) + CodePage::characterBytes(data)
-           + bytes(value, ETX, checkSumCode(data), EOT);
+    return {bytes(SOH, address, NUL, STX), CodePage::characterBytes(data),
+            bytes(value, ETX, checkSumCode(data), EOT)};
 }
 
 } // namespace Frames

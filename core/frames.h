@@ -23,9 +23,17 @@ int checkCharCode(QStringView text);
 // SOH, the upper-cased text, the check character of that upper-cased text, EOT.
 QByteArray secondGenerationFrame(QStringView text);
 
-// The writes a first-generation console makes for one frame, in order, each
-// one byte but for a double-byte character of `data`, which a wait between
-// writes must not split.
-QByteArrayList firstGenerationFrame(quint8 address, QStringView data, quint8 value);
+// A first-generation frame as its console writes it, one write at a time:
+// each control, address, value and check byte on its own, and each character
+// of the data text on its own, as a wait between writes must not split a
+// double-byte character.
+struct FirstGenerationFrame {
+    QByteArrayList before; // SOH, the address, NUL, STX
+    QByteArrayList data; // the data text as typed, a character a write
+    QByteArrayList after; // the value, ETX, the check character of the data, EOT
+
+    QByteArrayList writes() const { return before + data + after; }
+};
+FirstGenerationFrame firstGenerationFrame(quint8 address, QStringView data, quint8 value);
 
 } // namespace Frames

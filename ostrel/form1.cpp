@@ -161,20 +161,38 @@ void Form1::sendFrame(Operation frame)
     // Read once: an edit during the frame's waits must not make the check
     // character or Text4 describe other data than what went out.
     const QString dataText = Text2->text();
-    const QString check = QString::number(Frames::checkSumCode(dataText));
-    const QByteArrayList writes = Frames::firstGenerationFrame(*address, dataText, *value);
+    const QString check = QString::number(CheckSum(dataText).front().unicode());
+    const Frames::FirstGenerationFrame bytes =
+        Frames::firstGenerationFrame(*address, dataText, *value);
+    // The device answers the frame, not its bytes: the reply starts anew, and
+    // Text4 shows its check, only when the last byte is on the line.
+    send(bytes.before.front(), frame, false) && sendAfterWaits(bytes.before.sliced(1), frame)
+        && commout(dataText, frame)
+        && sendAfterWaits(bytes.after, frame, [this, check] { Text4->setText(check); });
+}
+
+QString Form1::CheckSum(const QString &text) const
+{
+    return QString(QChar(char16_t(Frames::checkSumCode(text))));
+}
+
+bool Form1::commout(const QString &text, Operation frame)
+{
+    return sendAfterWaits(CodePage::characterBytes(text), frame);
+}
+
+// Each write after the pacing wait; the last one ends the frame when
+// `endOfFrame` is given, and runs it once on the line.
+bool Form1::sendAfterWaits(const QByteArrayList &writes, Operation frame,
+                           std::function<void()> endOfFrame)
+{
     for (qsizetype i = 0; i < writes.size(); ++i) {
-        if (i > 0)
-            Module1::Delay(kPaceMs);
-        // The device answers the frame, not its bytes: the reply starts anew,
-        // and Text4 shows its check, only when the last byte is on the line.
-        const bool last = i + 1 == writes.size();
-        std::function<void()> showCheck;
-        if (last)
-            showCheck = [this, check] { Text4->setText(check); };
-        if (!send(writes[i], frame, last, std::move(showCheck)))
-            return;
+        Module1::Delay(kPaceMs);
+        const bool endsFrame = endOfFrame && i + 1 == writes.size();
+        if (!send(writes[i], frame, endsFrame, endsFrame ? std::move(endOfFrame) : nullptr))
+            return false;
     }
+    return true;
 }
 
 void Form1::sendValue(Operation clicked)

@@ -29,6 +29,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The check character of a data text, as a one-character string.
+    QString CheckSum(const QString &text) const;
+    // Writes the text a character at a time, each after the pacing wait;
+    // false once the port refuses one.
+    bool commout(const QString &text, Operation frame);
+    bool sendAfterWaits(const QByteArrayList &writes, Operation frame,
+                        std::function<void()> endOfFrame = {});
     void sendFrame(Operation frame);
     void sendValue(Operation clicked);
     void perform(std::function<void()> action);

@@ -106,8 +106,9 @@ private Q_SLOTS:
                 click(*window, clicked);
         });
         click(*window, "Command1");
-        const QByteArray com2 = Frames::firstGenerationFrame(1, QString(20, u'x'), 65).join() + "A"
-                                + Frames::firstGenerationFrame(1, u"A", 65).join();
+        const QByteArray com2 =
+            Frames::firstGenerationFrame(1, QString(20, u'x'), 65).writes().join() + "A"
+            + Frames::firstGenerationFrame(1, u"A", 65).writes().join();
         QVERIFY(ports.com1.waitForBytes(1) && ports.com2.waitForBytes(com2.size()));
         QCOMPARE(ports.com2.received(), com2);
         QCOMPARE(ports.com1.received(), QByteArray("A"));

@@ -242,8 +242,9 @@ private:
         const int port = to ? to : startPort;
         QByteArray frames;
         for (const QString &command : QString(sent).replace(u"%1"_s, text).split(u'|'))
-            frames += m_name == u"ostrel" ? Frames::firstGenerationFrame(1, command, value).join()
-                                          : Frames::secondGenerationFrame(command);
+            frames += m_name == u"ostrel"
+                          ? Frames::firstGenerationFrame(1, command, value).writes().join()
+                          : Frames::secondGenerationFrame(command);
         TwoPorts ports(PtyDevice::Pace::LineSpeed);
         PtyDevice &device = ports.com(port);
         for (int com = 1; com <= 2; ++com)

@@ -32,7 +32,7 @@ void checkText(const QString &text)
     require(quint8(frame.at(frame.size() - 2)) == Frames::checkCharCode(upper));
 
     // One write per character of the data, so that no wait splits one.
-    const QByteArrayList writes = Frames::firstGenerationFrame(7, text, 9);
+    const QByteArrayList writes = Frames::firstGenerationFrame(7, text, 9).writes();
     require(writes.size() == qsizetype(CodePage::characterCodes(text).size()) + 8);
     const QByteArray first = writes.join();
     const QByteArray data = CodePage::toBytes(text);
