@@ -58,6 +58,19 @@ function(console_program_lines variable field indent suffix gap port)
 endfunction()
 
 read_console_programs()
-if(NOT CMAKE_SCRIPT_MODE_FILE)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CONSOLE_PROGRAMS_FILE})
+if(CMAKE_SCRIPT_MODE_FILE)
+    return()
 endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CONSOLE_PROGRAMS_FILE})
+
+# The programs as a table in C++ (programs.h), for the tests and the benchmarks
+# to open each as its row builds it: the target consoleprograms.
+foreach(name IN LISTS CONSOLE_PROGRAM_NAMES)
+    set(program "{\"${name}\", ${CONSOLE_${name}_PORT}, ReplyVariant::${CONSOLE_${name}_REPLY}}")
+    list(APPEND rows "    {\"${name}\", \"${CONSOLE_${name}_FOLDER}\", ${program}},")
+endforeach()
+list(JOIN rows "\n" PROGRAM_ROWS)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/programs.h.in programs/programs.h @ONLY)
+add_library(consoleprograms INTERFACE)
+target_include_directories(consoleprograms INTERFACE ${CMAKE_CURRENT_BINARY_DIR}/programs)
+target_link_libraries(consoleprograms INTERFACE consolecore)

@@ -49,14 +49,6 @@ template <typename Form> std::unique_ptr<ConsoleWindow> make(const Program &prog
     return std::make_unique<Form>(program);
 }
 
-const ProgramRow &programRow(const QString &name)
-{
-    for (const ProgramRow &row : kPrograms)
-        if (name == QLatin1StringView(row.name))
-            return row;
-    qFatal("no program %s in programs.txt", qPrintable(name));
-}
-
 std::unique_ptr<ConsoleWindow> openConsole(const QString &program)
 {
     // The window of each folder of sources.

@@ -46,8 +46,6 @@ constexpr bool kTimersKeepTheMillisecond = true;
             QSKIP("two answers told apart by the millisecond: run in the uninstrumented build");   \
     } while (false)
 
-// A program's row of programs.txt, by name.
-const ProgramRow &programRow(const QString &name);
 // A program's window, by name, loaded and shown.
 std::unique_ptr<ConsoleWindow> openConsole(const QString &program);
 QLineEdit *box(QWidget &window, const char *name);
