@@ -12,14 +12,13 @@
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto kCharacter =
-    std::chrono::duration_cast<PtyDevice::Clock::duration>(Line::kCharacterTime);
+constexpr qsizetype kReadMost = 4096;
 // An FTDI chip's default latency timer, and what one USB packet carries.
 constexpr std::chrono::milliseconds kUsbLatency{16};
 constexpr qsizetype kUsbPacketBytes = 62;
 // A 16550's receive FIFO trigger level on Linux, and its time-out.
 constexpr qsizetype kFifoTrigger = 8;
-constexpr auto kFifoTimeout = 4 * kCharacter;
+constexpr auto kFifoTimeout = 4 * Line::kCharacterTime;
 // A two-wire adapter and its device turning the line round after a command.
 constexpr std::chrono::milliseconds kTurnRound{3};
 constexpr char kEot = 0x04;
@@ -152,11 +151,12 @@ void PtyDevice::readLoop()
         keepTimePrecisely();
     PacedLine line;
     bool waiting = false; // left in the pseudo-terminal by the last read
-    char buffer[4096];
+    char buffer[kReadMost];
+    TimePoint times[kReadMost];
     for (;;) {
         if (!waiting && !waitUntilReadable())
             return;
-        qint64 most = sizeof buffer;
+        qint64 most = kReadMost;
         if (paced()) {
             line.noticed(Clock::now());
             if (!sleepUntil(line.nextArrival()))
@@ -171,19 +171,21 @@ void PtyDevice::readLoop()
             continue;
         }
         waiting = paced() && bytesWaiting(m_master) > 0;
-        arrived(buffer, n, paced() ? line.carried(n, waiting) : Clock::now());
+        const TimePoint now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i)
+            times[i] = paced() ? line.carried(1, i + 1 < n || waiting) : now;
+        arrived(buffer, times, n);
     }
 }
 
-void PtyDevice::arrived(const char *bytes, qsizetype count, TimePoint first)
+void PtyDevice::arrived(const char *bytes, const TimePoint *times, qsizetype count)
 {
-    const Clock::duration step = paced() ? kCharacter : Clock::duration::zero();
     QList<Arrival> frames;
     {
         const std::lock_guard lock(m_mutex);
         m_received.append(bytes, count);
         for (qsizetype i = 0; i < count; ++i) {
-            const TimePoint at = first + i * step;
+            const TimePoint at = times[i];
             m_byteTimes.append(at);
             m_frame += bytes[i];
             if (m_pace == Pace::Rs485Echo)
@@ -213,14 +215,9 @@ void PtyDevice::send(const QByteArray &bytes, TimePoint handedAt, bool endsAnswe
 {
     if (bytes.isEmpty())
         return;
-    TimePoint first = handedAt;
-    if (paced()) {
-        first = m_line.firstArrival(handedAt);
-        m_line.handOver(handedAt, bytes.size());
-    } else if (!m_outgoing.empty()) {
-        first = std::max(first, m_outgoing.back().first); // in the order handed over
-    }
-    m_outgoing.push_back({bytes, first, 0, endsAnswer});
+    if (!paced() && !m_outgoing.empty()) // in the order handed over; a line keeps it by itself
+        handedAt = std::max(handedAt, m_outgoing.back().handedAt);
+    m_outgoing.push_back({bytes, handedAt, 0, endsAnswer});
     m_outgoingChanged.notify_one();
 }
 
@@ -231,18 +228,19 @@ PtyDevice::HandOver PtyDevice::nextHandOver(TimePoint now) const
     const Outgoing &front = m_outgoing.front();
     const qsizetype left = front.bytes.size() - front.sent;
     if (m_pace == Pace::Instant)
-        return {front.first, left};
-    const TimePoint first = front.first + front.sent * kCharacter;
-    if (m_pace == Pace::LineSpeed || m_pace == Pace::Rs485Echo) // a byte as it arrives
-        return {first, now < first ? 1 : std::min(left, 1 + qsizetype((now - first) / kCharacter))};
+        return {front.handedAt, left};
+    const TimePoint first = m_line.firstArrival(front.handedAt);
+    if (m_pace == Pace::LineSpeed || m_pace == Pace::Rs485Echo) // each byte as it arrives
+        return {first, std::max<qsizetype>(1, m_line.arrivedBy(front.handedAt, now, left))};
 
     // A chip in between collects bytes and hands over at most `most` at a time:
     // how many it holds together, `holds` telling whether a byte arriving at `at` joins them.
     const auto collected = [this](qsizetype most, const auto &holds) {
+        LineModel ahead = m_line;
         qsizetype count = 0;
         for (const Outgoing &outgoing : m_outgoing) {
             for (qsizetype i = outgoing.sent; i < outgoing.bytes.size(); ++i) {
-                if (count == most || !holds(outgoing.first + i * kCharacter))
+                if (count == most || !holds(ahead.handOver(outgoing.handedAt, 1)))
                     return count;
                 ++count;
             }
@@ -280,6 +278,8 @@ QByteArray PtyDevice::take(qsizetype count, qsizetype &answersEnded)
             bytes.append(front.bytes.constData() + front.sent, n);
         front.sent += n;
         count -= n;
+        if (paced())
+            m_line.handOver(front.handedAt, n);
         if (front.sent == front.bytes.size()) {
             answersEnded += front.endsAnswer;
             m_outgoing.pop_front();

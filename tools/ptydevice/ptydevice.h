@@ -77,7 +77,7 @@ public:
 private:
     struct Outgoing {
         QByteArray bytes;
-        TimePoint first; // when bytes[0] has arrived, each next one a step later
+        TimePoint handedAt; // to the line
         qsizetype sent = 0;
         bool endsAnswer = false;
     };
@@ -91,7 +91,7 @@ private:
     void writeLoop();
     bool waitUntilReadable(); // false once stopping
     bool sleepUntil(TimePoint at); // false once stopping
-    void arrived(const char *bytes, qsizetype count, TimePoint first);
+    void arrived(const char *bytes, const TimePoint *times, qsizetype count);
     void send(const QByteArray &bytes, TimePoint handedAt, bool endsAnswer);
     HandOver nextHandOver(TimePoint now) const;
     QByteArray take(qsizetype count, qsizetype &answersEnded);
@@ -112,7 +112,7 @@ private:
     QList<Arrival> m_frames;
     QByteArray m_frame; // still coming
     QList<Answer> m_answers;
-    LineModel m_line; // from this end: what was handed to the line has arrived
+    LineModel m_line; // what this end has written has crossed the line
     std::deque<Outgoing> m_outgoing;
     QList<TimePoint> m_answered;
     std::thread m_reader;
