@@ -3,10 +3,10 @@
 // the running light's button; each is timed from its posting to its handler.
 // The console must keep handling clicks, keep its memory, and keep sending.
 #include "application.h"
-#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
 #include "line.h"
+#include "ptydevice.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -49,7 +49,8 @@ int main(int argc, char **argv)
     setUpApplication(app, marlo);
 
     std::atomic<int> frames{0};
-    BenchDevice device([&frames](const QByteArray &, double) { ++frames; });
+    PtyDevice device(PtyDevice::Pace::Instant,
+                     [&frames](const QByteArray &, PtyDevice::TimePoint) { ++frames; });
     qputenv("COMM_COM2", device.path().toLocal8Bit());
     dio::Form1 form(marlo);
     form.Form_Load();

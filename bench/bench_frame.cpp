@@ -1,12 +1,12 @@
 // How long a first-generation frame takes at the device, against the floor its
 // waits allow, the time its bytes need on the line, and a coarse tick counter.
 #include "application.h"
-#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
 #include "frames.h"
 #include "line.h"
 #include "module1.h"
+#include "ptydevice.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -27,7 +27,7 @@ constexpr int kFrames = 40;
 constexpr int kCoarseFrames = 8;
 
 // Mean first-to-last time of `frames` frames at the device.
-double meanFrameMs(ostrel::Form1 &form, BenchDevice &device, const QByteArray &expected, int frames)
+double meanFrameMs(ostrel::Form1 &form, PtyDevice &device, const QByteArray &expected, int frames)
 {
     double total = 0;
     for (int i = 0; i < frames; ++i) {
@@ -35,16 +35,17 @@ double meanFrameMs(ostrel::Form1 &form, BenchDevice &device, const QByteArray &e
         form.Command1_Click();
         // The last byte leaves when the event loop runs again.
         const QDeadlineTimer deadline(2000);
-        while (device.size() < expected.size() && !deadline.hasExpired()) {
+        while (device.received().size() < expected.size() && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        if (device.bytes() != expected) {
+        if (device.received() != expected) {
             std::fprintf(stderr, "bench_frame: the device saw %s instead of %s\n",
-                         device.bytes().toHex(' ').constData(), expected.toHex(' ').constData());
+                         device.received().toHex(' ').constData(), expected.toHex(' ').constData());
             std::exit(EXIT_FAILURE);
         }
-        total += device.firstToLastMs();
+        const QList<PtyDevice::TimePoint> at = device.byteTimes();
+        total += wallMs(at.back()) - wallMs(at.front());
     }
     return total / frames;
 }
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
     const Program program{"ostrel", 2, ReplyVariant::FirstGeneration};
     setUpApplication(app, program);
 
-    BenchDevice device;
+    PtyDevice device;
     qputenv("COMM_COM2", device.path().toLocal8Bit());
     ostrel::Form1 form(program);
     form.Form_Load();

@@ -4,11 +4,11 @@
 // of the first frame and the first byte of the second. A console that hands
 // over the next write in time leaves no gap; one character time is the scale.
 #include "application.h"
-#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
 #include "frames.h"
 #include "line.h"
+#include "ptydevice.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -48,10 +48,10 @@ int main(int argc, char **argv)
     setUpApplication(app, program);
 
     // Each frame wakes the event loop below, which only then looks at the device.
-    const auto wake = [&app](const QByteArray &, double) {
+    const auto wake = [&app](const QByteArray &, PtyDevice::TimePoint) {
         QCoreApplication::postEvent(&app, new QEvent(QEvent::User));
     };
-    BenchDevice device(wake, BenchDevice::Pace::LineSpeed);
+    PtyDevice device(PtyDevice::Pace::LineSpeed, wake);
     qputenv("COMM_COM1", device.path().toLocal8Bit());
     memory::Form1 form(program);
     form.Form_Load();
@@ -68,16 +68,17 @@ int main(int argc, char **argv)
         device.clear();
         form.Command1_Click();
         form.Command1_Click();
-        runEventsUntil([&] { return device.size() >= expected.size(); }, kTimeoutMs);
-        if (device.bytes() != expected) {
+        runEventsUntil([&] { return device.received().size() >= expected.size(); }, kTimeoutMs);
+        if (device.received() != expected) {
             std::fprintf(stderr, "bench_gap: the device saw %s instead of %s\n",
-                         device.bytes().toHex(' ').constData(), expected.toHex(' ').constData());
+                         device.received().toHex(' ').constData(), expected.toHex(' ').constData());
             return EXIT_FAILURE;
         }
-        const std::vector<double> at = device.byteTimesMs();
-        const auto second = size_t(frame.size());
+        const QList<PtyDevice::TimePoint> at = device.byteTimes();
+        const qsizetype second = frame.size();
         if (pair >= 0)
-            gaps.push_back(std::max(0.0, at[second] - at[second - 1] - Line::msFor(1)));
+            gaps.push_back(
+                std::max(0.0, wallMs(at[second]) - wallMs(at[second - 1]) - Line::msFor(1)));
     }
 
     const QString figure =

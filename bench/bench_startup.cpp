@@ -8,8 +8,8 @@
 // /dev/tty is, so gtkterm gets the pty as its controlling terminal and opens it
 // as /dev/tty. It also drops a port whose modem lines cannot be read, and a pty
 // has none: ptymodemlines, preloaded, answers for them.
-#include "benchdevice.h"
 #include "benchtable.h"
+#include "ptydevice.h"
 #include "xserver.h"
 
 #include <QCoreApplication>
@@ -155,7 +155,7 @@ int main(int argc, char **argv)
                      "bench_startup: gtkterm is missing (tools/ensure-packages.sh bench)\n");
         return 1;
     }
-    BenchDevice device;
+    PtyDevice device;
     const QString port = device.path();
     QTemporaryDir configuration;
     writeGtktermConfiguration(configuration.path(), QStringLiteral("/dev/tty"));

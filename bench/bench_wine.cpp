@@ -7,8 +7,8 @@
 // and the wine-pty shim; without them it prints no row and says why. Where WINE_REFERENCE_EXE
 // names reference_window.exe (./benchmark builds it), the same is measured for that bare Qt
 // window, the floor for a step's visible work under Wine.
-#include "benchdevice.h"
 #include "benchtable.h"
+#include "ptydevice.h"
 #include "xserver.h"
 
 #include <QCoreApplication>
@@ -132,8 +132,9 @@ int main(int argc, char **argv)
     const QString exe = found.next();
 
     std::atomic<int> commands = 0;
-    BenchDevice com1;
-    BenchDevice com2([&commands](const QByteArray &, double) { ++commands; });
+    PtyDevice com1;
+    PtyDevice com2(PtyDevice::Pace::Instant,
+                   [&commands](const QByteArray &, PtyDevice::TimePoint) { ++commands; });
     for (const auto &[com, device] : {std::pair(1, &com1), std::pair(2, &com2)})
         QFile::link(device->path(), prefix.filePath(QStringLiteral("ports/com%1").arg(com)));
 

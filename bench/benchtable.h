@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -31,11 +32,14 @@ inline double threadCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// The monotonic clock in milliseconds: at a time of the devices' clock, or now.
+inline double wallMs(std::chrono::steady_clock::time_point at)
+{
+    return std::chrono::duration<double, std::milli>(at.time_since_epoch()).count();
+}
 inline double wallMs()
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+    return wallMs(std::chrono::steady_clock::now());
 }
 
 inline double mean(const std::vector<double> &values)

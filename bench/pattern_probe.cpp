@@ -10,9 +10,9 @@
 // a random moment of the wait that follows it, and the probe also prints
 // "latencies <ms> ...": each answer written to Text1 showing it.
 #include "application.h"
-#include "benchdevice.h"
 #include "benchtable.h"
 #include "form1.h"
+#include "ptydevice.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -53,12 +53,17 @@ int main(int argc, char **argv)
     std::mt19937 random(7);
     std::uniform_real_distribution<double> answerDelay(0, kLatestAnswerMs);
     std::atomic<dio::Form1 *> window{nullptr};
-    BenchDevice device([&](const QByteArray &frame, double atMs) {
+    // On a 9600-baud line: frames arrive, and answers go, a byte every 1.04 ms.
+    PtyDevice device(PtyDevice::Pace::LineSpeed, [&](const QByteArray &frame,
+                                                     PtyDevice::TimePoint at) {
         if (int(arrivals.size()) >= commands)
             return;
-        arrivals.push_back(atMs);
-        if (answer)
-            device.answerAt(frame, atMs + answerDelay(random));
+        arrivals.push_back(wallMs(at));
+        if (answer) {
+            const std::chrono::duration<double, std::milli> delay(answerDelay(random));
+            device.answerAt(frame,
+                            at + std::chrono::duration_cast<PtyDevice::Clock::duration>(delay));
+        }
         if (arrivals.size() == kCycle + 1)
             rssStart = residentKiB();
         if (int(arrivals.size()) == commands) {
@@ -97,10 +102,10 @@ int main(int argc, char **argv)
         intervals.push_back(arrivals[i] - arrivals[i - 1]);
     printValues("intervals", intervals);
     if (answer) {
-        const std::vector<double> answered = device.answeredAtMs();
+        const QList<PtyDevice::TimePoint> answered = device.answeredAt();
         std::vector<double> latencies;
-        for (size_t i = 0; i < std::min(answered.size(), shown.size()); ++i)
-            latencies.push_back(shown[i] - answered[i]);
+        for (size_t i = 0; i < std::min(size_t(answered.size()), shown.size()); ++i)
+            latencies.push_back(shown[i] - wallMs(answered[qsizetype(i)]));
         printValues("latencies", latencies);
     }
     std::printf("cpu %.3f %.3f\n", cpuSpent, wallSpent);

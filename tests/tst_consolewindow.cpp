@@ -240,7 +240,7 @@ private Q_SLOTS:
         QVERIFY2(row.waits ? clock.elapsed() >= 200 : clock.elapsed() < 100,
                  qPrintable(QString::number(clock.elapsed())));
         const QByteArray frame = Frames::secondGenerationFrame(row.sent);
-        QVERIFY(ports.com1.waitForBytes(frame.size()));
+        QVERIFY(waitForBytes(ports.com1, frame.size()));
         QCOMPARE(ports.com1.received(), frame);
         QCOMPARE(box(*window, "Text4")->text(),
                  QString::number(quint8(frame.at(frame.size() - 2))));
@@ -260,7 +260,7 @@ private Q_SLOTS:
         QCOMPARE(frames[0].bytes + frames[1].bytes,
                  Frames::secondGenerationFrame(u"01ZW00ABCDEFGH")
                      + Frames::secondGenerationFrame(u"01ZR0008"));
-        QVERIFY2(frames[1].atMs - frames[0].atMs < 150, "the read waited for the write's wait");
+        QVERIFY2(msBetween(frames[0], frames[1]) < 150, "the read waited for the write's wait");
         QCOMPARE(box(*window, "Text4")->text(), u"85"_s);
     }
 

@@ -82,7 +82,7 @@ private Q_SLOTS:
             const QByteArray frame = Frames::secondGenerationFrame(row.commands[i]);
             QCOMPARE(run.arrivals[i].bytes, frame);
             QCOMPARE(run.text4[i], int(frame.at(frame.size() - 2)));
-            const qint64 step = i ? run.arrivals[i].atMs - run.arrivals[i - 1].atMs : 200;
+            const qint64 step = i ? msBetween(run.arrivals[i - 1], run.arrivals[i]) : 200;
             // Stamped when the device reads it, a few ms late on a loaded machine:
             // enough to tell 0, 200 and 400 ms apart.
             QVERIFY2(i == row.atOnce ? step < 100 : step >= 150 && step < 300,
@@ -118,8 +118,8 @@ private Q_SLOTS:
         const QList<PtyDevice::Arrival> arrivals =
             runPattern(ports, *window, "Command1", 4).arrivals;
         QCOMPARE(arrivals[2].bytes, Frames::secondGenerationFrame(on));
-        QVERIFY2(arrivals[1].atMs - arrivals[0].atMs >= 310, "OFF left before ON was on the line");
-        QVERIFY2(arrivals[3].atMs - arrivals[2].atMs >= 310, "OFF left before ON was on the line");
+        QVERIFY2(msBetween(arrivals[0], arrivals[1]) >= 310, "OFF left before ON was on the line");
+        QVERIFY2(msBetween(arrivals[2], arrivals[3]) >= 310, "OFF left before ON was on the line");
         QCOMPARE(mostWaiting, 0);
     }
 };

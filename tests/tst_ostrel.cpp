@@ -63,7 +63,7 @@ private Q_SLOTS:
         Module1::setTickSource({});
         // One wait between every two writes; a double-byte character is one write.
         QCOMPARE(readingsAtText4, rawByte ? 0 : 2 * quint32(data.size() + 7));
-        QVERIFY(ports.com2.waitForBytes(bytes.size()));
+        QVERIFY(waitForBytes(ports.com2, bytes.size()));
         QCOMPARE(ports.com2.received(), bytes);
         QCOMPARE(box(*window, rawByte ? "Text2" : "Text4")->text(), shown);
         QCOMPARE(box(*window, "Text4")->text(), rawByte ? u"9"_s : shown);
@@ -109,7 +109,7 @@ private Q_SLOTS:
         const QByteArray com2 =
             Frames::firstGenerationFrame(1, QString(20, u'x'), 65).writes().join() + "A"
             + Frames::firstGenerationFrame(1, u"A", 65).writes().join();
-        QVERIFY(ports.com1.waitForBytes(1) && ports.com2.waitForBytes(com2.size()));
+        QVERIFY(waitForBytes(ports.com1, 1) && waitForBytes(ports.com2, com2.size()));
         QCOMPARE(ports.com2.received(), com2);
         QCOMPARE(ports.com1.received(), QByteArray("A"));
     }

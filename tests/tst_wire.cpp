@@ -6,6 +6,7 @@
 #include "harness.h"
 #include "linemodel.h"
 #include "module1.h"
+#include "pacedline.h"
 
 namespace {
 
@@ -65,6 +66,14 @@ const struct { const char *name; qint64 before; LineModel::TimePoint handedAt, n
     {"behind a write: then at its pace", 4, c(1), c(6), 5, 2},
     {"noticed late: the line did not wait", 4, c(6), c(7), 5, 1},
 };
+
+// A device's reader took three bytes noticed at 0, with more left waiting
+// behind them or none; then bytes are noticed: when the next has arrived, and
+// how many of 100 have by `now`.
+const struct { const char *name; bool leftWaiting; LineModel::TimePoint noticed, next, now; qint64 arrived; } kReads[] = {
+    {"left waiting: no gap, however late the reader woke", true, c(9), c(4), c(9), 6},
+    {"drained: from when they were noticed", false, c(9), c(10), c(10), 1},
+};
 // clang-format on
 
 } // namespace
@@ -116,6 +125,19 @@ private Q_SLOTS:
         LineModel line;
         line.handOver(c(0), row.before);
         QCOMPARE(line.arrivedBy(row.handedAt, row.now, row.waiting), row.arrived);
+    }
+
+    void readerKeepsTheLinesPace_data() { useRows(kReads); }
+    void readerKeepsTheLinesPace()
+    {
+        const auto &row = currentRow(kReads);
+        PacedLine line;
+        line.noticed(c(0));
+        QCOMPARE(line.arrivedBy(c(3), 100), 3);
+        QCOMPARE(line.carried(3, row.leftWaiting), c(1));
+        line.noticed(row.noticed);
+        QCOMPARE(line.nextArrival(), row.next);
+        QCOMPARE(line.arrivedBy(row.now, 100), row.arrived);
     }
 
     void delayEndsAtTheFirstReadingPastTheCount_data() { useRows(kDelays); }

@@ -151,7 +151,7 @@ private Q_SLOTS:
         const QByteArray long1 = Frames::secondGenerationFrame(text);
         const QByteArray read = Frames::secondGenerationFrame(u"01ZR0008");
         const QByteArray write = Frames::secondGenerationFrame(u"01ZW00ABCDEFGH");
-        QVERIFY(ports.com2.waitForBytes(write.size(), 10000));
+        QVERIFY(waitForBytes(ports.com2, write.size(), 10000));
         QTest::qWait(100);
         QCOMPARE(ports.com1.received(), long1 + read);
         QCOMPARE(ports.com2.received(), write);
@@ -167,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(startWith("quenby", ports));
         m_desktop->type(at("Text2"), QString(30000, u'F')); // 31 s on the line
         m_desktop->click(at("Command1"));
-        QVERIFY(ports.com1.waitForBytes(500));
+        QVERIFY(waitForBytes(ports.com1, 500));
         ports.com1.hangUp();
         qulonglong box = 0;
         QTRY_VERIFY_WITH_TIMEOUT((box = m_desktop->window(u"系统信息"_s)), 5000);
@@ -179,7 +179,7 @@ private Q_SLOTS:
                  "a port left open on a gone device spins");
         play(u"optCom(1)|Command2"_s);
         const QByteArray read = Frames::secondGenerationFrame(u"01ZR0008");
-        QVERIFY(ports.com2.waitForBytes(read.size()));
+        QVERIFY(waitForBytes(ports.com2, read.size()));
         QTest::qWait(500);
         QCOMPARE(ports.com2.received(), read);
         QVERIFY2(!m_desktop->window(u"系统信息"_s), "one box for one loss");
@@ -278,10 +278,10 @@ private:
         play(QString(steps).replace(u"%1"_s, text));
         QElapsedTimer onTheLine; // since the click that sends
         onTheLine.start();
-        QVERIFY(device.waitForBytes(slow ? 1 : frames.size()));
+        QVERIFY(waitForBytes(device, slow ? 1 : frames.size()));
         const QList<PtyDevice::Arrival> got = device.arrivals();
         for (qsizetype i = 1; stepMs && i < got.size(); ++i) { // loosely: the machine is shared
-            const qint64 step = got[i].atMs - got[i - 1].atMs;
+            const qint64 step = msBetween(got[i - 1], got[i]);
             QVERIFY2(step > stepMs * 3 / 4 && step < stepMs * 2, qPrintable(QString::number(step)));
         }
         if (!slow)
@@ -307,7 +307,7 @@ private:
         QVERIFY(program.waitForFinished(int(programEnded.remainingTime())));
         QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
         QVERIFY(QSerialPort(m_desktop->port(port)).open(QIODevice::ReadWrite));
-        QVERIFY(device.waitForBytes(frames.size()));
+        QVERIFY(waitForBytes(device, frames.size()));
         QTest::qWait(100);
         QCOMPARE(slow ? device.received() : device.received().first(frames.size()), frames);
     }

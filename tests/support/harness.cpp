@@ -27,6 +27,16 @@ bool staysQuiet()
     return std::clock() - before < CLOCKS_PER_SEC / 8;
 }
 
+bool waitForBytes(const PtyDevice &device, qsizetype count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return device.received().size() >= count; }, timeoutMs);
+}
+
+qint64 msBetween(const PtyDevice::Arrival &earlier, const PtyDevice::Arrival &later)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(later.at - earlier.at).count();
+}
+
 TwoPorts::TwoPorts(PtyDevice::Pace pace)
     : com1(pace)
     , com2(pace)

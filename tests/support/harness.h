@@ -20,6 +20,11 @@ QByteArray fromHex(const char *spaced); // "01 20 04"
 // quarter of it, as a port spinning on a gone device does.
 bool staysQuiet();
 
+// Until `device` has received `count` bytes, running the event loop; false when it did not in time.
+bool waitForBytes(const PtyDevice &device, qsizetype count, int timeoutMs = 5000);
+// Milliseconds from one frame's arrival to a later one's.
+qint64 msBetween(const PtyDevice::Arrival &earlier, const PtyDevice::Arrival &later);
+
 // COM1 and COM2 on pseudo-terminals for the consoles, and every modal box
 // answered with OK as it comes up, kept as "title|text".
 struct TwoPorts {

@@ -1,3 +1,4 @@
+#include "pseudoterminal.h"
 #include "simulator.h"
 
 #include <QCommandLineParser>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -58,29 +58,12 @@ struct OpenLine {
     QString error;
 };
 
-bool makeNonBlocking(int fd)
+// Raw before the console opens its end, or echo and CR/LF mapping would apply
+// to replies written before that.
+OpenLine openPseudoTerminalLine()
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-OpenLine openPseudoTerminal()
-{
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return {-1, -1, {}, QStringLiteral("cannot create a pseudo-terminal: ") + systemError()};
-    // Raw before the console opens its end, or echo and CR/LF mapping would
-    // apply to replies written before that.
-    termios raw{};
-    ::tcgetattr(master, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master, TCSANOW, &raw);
-    makeNonBlocking(master);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    return {master, slave, QString::fromLocal8Bit(name), {}};
+    const PseudoTerminal pty = openPseudoTerminal();
+    return {pty.deviceEnd, pty.consoleEnd, pty.consolePath, pty.error};
 }
 
 OpenLine openDevice(const QString &path)
@@ -164,8 +147,8 @@ int main(int argc, char **argv)
                         .arg(parser.positionalArguments().constFirst()),
                     kBadUsage);
 
-    const OpenLine line =
-        parser.isSet(deviceOption) ? openDevice(parser.value(deviceOption)) : openPseudoTerminal();
+    const OpenLine line = parser.isSet(deviceOption) ? openDevice(parser.value(deviceOption))
+                                                     : openPseudoTerminalLine();
     if (line.fd < 0)
         return fail(line.error);
 

@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "pseudoterminal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -52,7 +54,6 @@ Simulator::Simulator(int line, int keepOpen, Options options, Log log, QObject *
     connect(&m_replyTimer, &QTimer::timeout, this, &Simulator::sendDueReplies);
     connect(&m_readTimer, &QTimer::timeout, this, &Simulator::readAtLineSpeed);
     connect(&m_writeTimer, &QTimer::timeout, this, &Simulator::writeOutgoing);
-    m_clock.start();
 }
 
 Simulator::~Simulator()
@@ -60,18 +61,13 @@ Simulator::~Simulator()
     closeLine();
 }
 
-qsizetype Simulator::dueBy(Nanoseconds now, Nanoseconds next)
-{
-    return now < next ? 0 : 1 + qsizetype((now - next) / Line::kCharacterTime);
-}
-
-void Simulator::armFor(QTimer &timer, Nanoseconds wait)
+void Simulator::armFor(QTimer &timer, TimePoint at)
 {
     // Timers count whole milliseconds. Rounded up, a byte goes a little late
-    // rather than the timer waking for nothing; the schedule lets the next
+    // rather than the timer waking for nothing; the line's model lets the next
     // ones catch up, so the pace holds on average.
-    timer.start(
-        std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), std::chrono::milliseconds(0)));
+    timer.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()),
+                         std::chrono::milliseconds(0)));
 }
 
 void Simulator::lineReadable()
@@ -83,34 +79,35 @@ void Simulator::lineReadable()
     // The notifier is level-triggered: left on while bytes wait their turn
     // it would spin, so the read timer takes over until the line is drained.
     m_readable->setEnabled(false);
-    m_nextIn = std::max(m_nextIn, now());
+    m_in.noticed(Clock::now());
     readAtLineSpeed();
 }
 
 void Simulator::readAtLineSpeed()
 {
-    const Nanoseconds at = now();
-    const qsizetype due = dueBy(at, m_nextIn);
+    char buffer[4096];
+    const qint64 due = m_in.arrivedBy(Clock::now(), sizeof buffer);
     if (due == 0) {
-        armFor(m_readTimer, m_nextIn - at);
+        armFor(m_readTimer, m_in.nextArrival());
         return;
     }
-    char buffer[4096];
     ssize_t n = 0;
     do {
-        n = ::read(m_line, buffer, size_t(std::min(due, qsizetype(sizeof buffer))));
+        n = ::read(m_line, buffer, size_t(due));
     } while (n < 0 && errno == EINTR);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        m_in.carried(0, false);
         m_readable->setEnabled(true);
         return;
     }
     if (!took(buffer, n))
         return;
-    m_nextIn += n * Line::kCharacterTime;
-    if (n < due)
-        m_readable->setEnabled(true); // drained: wait for the console
+    const bool waiting = bytesWaiting(m_line) > 0;
+    m_in.carried(n, waiting);
+    if (waiting)
+        armFor(m_readTimer, m_in.nextArrival());
     else
-        armFor(m_readTimer, m_nextIn - now());
+        m_readable->setEnabled(true); // drained: wait for the console
 }
 
 void Simulator::readAll()
@@ -207,10 +204,8 @@ void Simulator::send(const QByteArray &reply)
         m_log(QStringLiteral("reply dropped: nobody reads the line"));
         return;
     }
-    // An answer follows the one still going out without a gap, or starts now.
-    if (m_outgoing.empty())
-        m_nextOut = std::max(m_nextOut, now());
-    m_outgoing.push_back(reply);
+    // Handed to the line now, it follows the answer still going out without a gap.
+    m_outgoing.push_back({reply, Clock::now()});
     m_outgoingBytes += reply.size();
     writeOutgoing();
 }
@@ -219,7 +214,8 @@ void Simulator::lineWritable()
 {
     // Held up by a full line: the rest follows at line speed from now, not in a rush.
     m_writable->setEnabled(false);
-    m_nextOut = std::max(m_nextOut, now());
+    if (!m_outgoing.empty())
+        m_outgoing.front().handedAt = Clock::now();
     writeOutgoing();
 }
 
@@ -228,13 +224,13 @@ void Simulator::lineWritable()
 void Simulator::writeOutgoing()
 {
     while (!m_outgoing.empty() && !m_writable->isEnabled()) {
-        const QByteArray &front = m_outgoing.front();
+        const QByteArray &front = m_outgoing.front().reply;
+        const TimePoint handedAt = m_outgoing.front().handedAt;
         qsizetype count = front.size() - m_frontSent;
         if (!m_options.instant) {
-            const Nanoseconds at = now();
-            count = std::min(count, dueBy(at, m_nextOut));
+            count = m_out.arrivedBy(handedAt, Clock::now(), count);
             if (count == 0) {
-                armFor(m_writeTimer, m_nextOut - at);
+                armFor(m_writeTimer, m_out.firstArrival(handedAt));
                 return;
             }
         }
@@ -246,7 +242,7 @@ void Simulator::writeOutgoing()
         if (n > 0) {
             m_frontSent += n;
             m_outgoingBytes -= n;
-            m_nextOut += n * Line::kCharacterTime;
+            m_out.handOver(handedAt, n);
             if (m_frontSent == front.size()) {
                 m_outgoing.pop_front();
                 m_frontSent = 0;

@@ -2,10 +2,10 @@
 
 #include "decoder.h"
 #include "device.h"
-#include "line.h"
+#include "linemodel.h"
+#include "pacedline.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -18,9 +18,11 @@ namespace devicesim {
 
 // The device on one line: reads what a console writes, logs every piece,
 // answers each frame, and hangs up when told to. Unless told to be instant it
-// keeps to the pace of a 9600-baud line both ways: answers go out a byte per
-// character time, and what the console wrote is taken off the line no faster,
-// so a console that writes faster than that finds its bytes piling up.
+// keeps to the pace of a 9600-baud line both ways, kept by LineModel as the
+// test device keeps it: each byte of an answer is written when it has crossed
+// the line, and what the console wrote is taken off the line no faster
+// (PacedLine), so a console that writes faster than that finds its bytes
+// piling up.
 class Simulator : public QObject {
     Q_OBJECT
 
@@ -44,12 +46,10 @@ Q_SIGNALS:
     void finished(int exitCode);
 
 private:
-    using Nanoseconds = std::chrono::nanoseconds;
+    using Clock = LineModel::Clock;
+    using TimePoint = LineModel::TimePoint;
 
-    // Bytes the line has carried by now when the next one may go at `next`.
-    static qsizetype dueBy(Nanoseconds now, Nanoseconds next);
-    Nanoseconds now() const { return Nanoseconds(m_clock.nsecsElapsed()); }
-    static void armFor(QTimer &timer, Nanoseconds wait);
+    static void armFor(QTimer &timer, TimePoint at);
 
     void lineReadable();
     void readAtLineSpeed();
@@ -69,6 +69,10 @@ private:
         QDeadlineTimer at;
         QByteArray reply;
     };
+    struct Outgoing {
+        QByteArray reply;
+        TimePoint handedAt; // to the line
+    };
 
     int m_line;
     int m_keepOpen;
@@ -82,15 +86,12 @@ private:
     QTimer m_replyTimer;
     QTimer m_readTimer;
     QTimer m_writeTimer;
-    QElapsedTimer m_clock;
-    // When the line may carry the next byte in, and out; while nothing is
-    // waiting, when it fell idle.
-    Nanoseconds m_nextIn{0};
-    Nanoseconds m_nextOut{0};
+    PacedLine m_in; // what the console wrote, taken off the line
+    LineModel m_out; // what was handed to the line has crossed it
     std::deque<Due> m_due;
     // Answers not yet on the line in full; the front one has its first
     // m_frontSent bytes out and is logged once its first byte goes.
-    std::deque<QByteArray> m_outgoing;
+    std::deque<Outgoing> m_outgoing;
     qsizetype m_frontSent = 0;
     bool m_frontLogged = false;
     qsizetype m_outgoingBytes = 0;
