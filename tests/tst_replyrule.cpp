@@ -4,7 +4,7 @@
 // at the line when the rule asks.
 #include "frames.h"
 #include "harness.h"
-#include "line.h"
+#include "linemodel.h"
 #include "replyrule.h"
 
 #include <limits>
@@ -199,7 +199,7 @@ QByteArray shownAfter(const Row &row)
     size_t nextWrite = 0;
     size_t nextRead = 0; // the first piece not yet read, or lost with its port
     double afresh = row.afreshAtMs;
-    double lineFree = 0; // a write queued behind another leaves after it
+    LineModel line; // a write queued behind another leaves after it
     const auto waitingAt = [&](double ms) {
         qint64 waiting = 0;
         for (size_t i = nextRead; i < pieces.size() && pieces[i].atMs <= ms; ++i)
@@ -225,14 +225,14 @@ QByteArray shownAfter(const Row &row)
             return rule.shown();
         if (afresh <= now) {
             afresh = kNever;
-            lineFree = 0; // a new port's line
+            line.reset(); // a new port's line
             for (; nextRead < pieces.size() && pieces[nextRead].atMs <= now; ++nextRead) { }
             rule.startAfresh();
         } else if (nextWrite < row.writes.size()
                    && row.busy.after(row.writes[nextWrite].atMs) <= now) {
             const Write &write = row.writes[nextWrite++];
-            lineFree = std::max(lineFree, now) + Line::msFor(write.bytes.size());
-            rule.handedOver(at(now), at(lineFree), write.bytes, write.endsCommand, waitingAt(now));
+            rule.handedOver(at(now), line.handOver(at(now), write.bytes.size()), write.bytes,
+                            write.endsCommand, waitingAt(now));
         } else {
             QByteArray bytes = pieces[nextRead++].bytes;
             for (; !bytes.isEmpty() && nextRead < pieces.size() && pieces[nextRead].atMs <= now
