@@ -6,6 +6,7 @@
 #include "benchtable.h"
 #include "form1.h"
 #include "line.h"
+#include "programs.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -45,13 +46,13 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const Program marlo{"marlo", 2, ReplyVariant::SecondGeneration};
+    const Program marlo = programRow(QStringLiteral("marlo")).program;
     setUpApplication(app, marlo);
 
     std::atomic<int> frames{0};
     PtyDevice device(PtyDevice::Pace::Instant,
                      [&frames](const QByteArray &, PtyDevice::TimePoint) { ++frames; });
-    qputenv("COMM_COM2", device.path().toLocal8Bit());
+    setStartDevice(marlo, device.path());
     dio::Form1 form(marlo);
     form.Form_Load();
     form.show();

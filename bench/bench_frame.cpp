@@ -6,6 +6,7 @@
 #include "frames.h"
 #include "line.h"
 #include "module1.h"
+#include "programs.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -57,11 +58,11 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const Program program{"ostrel", 2, ReplyVariant::FirstGeneration};
+    const Program program = programRow(QStringLiteral("ostrel")).program;
     setUpApplication(app, program);
 
     PtyDevice device;
-    qputenv("COMM_COM2", device.path().toLocal8Bit());
+    setStartDevice(program, device.path());
     ostrel::Form1 form(program);
     form.Form_Load();
     if (!form.serialControl().portOpen())

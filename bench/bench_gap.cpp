@@ -8,6 +8,7 @@
 #include "form1.h"
 #include "frames.h"
 #include "line.h"
+#include "programs.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -44,7 +45,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const Program program{"quenby", 1, ReplyVariant::SecondGeneration};
+    const Program program = programRow(QStringLiteral("quenby")).program;
     setUpApplication(app, program);
 
     // Each frame wakes the event loop below, which only then looks at the device.
@@ -52,7 +53,7 @@ int main(int argc, char **argv)
         QCoreApplication::postEvent(&app, new QEvent(QEvent::User));
     };
     PtyDevice device(PtyDevice::Pace::LineSpeed, wake);
-    qputenv("COMM_COM1", device.path().toLocal8Bit());
+    setStartDevice(program, device.path());
     memory::Form1 form(program);
     form.Form_Load();
     if (!form.serialControl().portOpen())

@@ -12,6 +12,7 @@
 #include "application.h"
 #include "benchtable.h"
 #include "form1.h"
+#include "programs.h"
 #include "ptydevice.h"
 
 #include <QApplication>
@@ -44,7 +45,7 @@ int main(int argc, char **argv)
     const bool answer = argc > 2 && std::strcmp(argv[2], "--answer") == 0;
 
     QApplication app(argc, argv);
-    const Program marlo{"marlo", 2, ReplyVariant::SecondGeneration};
+    const Program marlo = programRow(QStringLiteral("marlo")).program;
     setUpApplication(app, marlo);
 
     std::vector<double> arrivals;
@@ -54,27 +55,27 @@ int main(int argc, char **argv)
     std::uniform_real_distribution<double> answerDelay(0, kLatestAnswerMs);
     std::atomic<dio::Form1 *> window{nullptr};
     // On a 9600-baud line: frames arrive, and answers go, a byte every 1.04 ms.
-    PtyDevice device(PtyDevice::Pace::LineSpeed, [&](const QByteArray &frame,
-                                                     PtyDevice::TimePoint at) {
-        if (int(arrivals.size()) >= commands)
-            return;
-        arrivals.push_back(wallMs(at));
-        if (answer) {
-            const std::chrono::duration<double, std::milli> delay(answerDelay(random));
-            device.answerAt(frame,
-                            at + std::chrono::duration_cast<PtyDevice::Clock::duration>(delay));
-        }
-        if (arrivals.size() == kCycle + 1)
-            rssStart = residentKiB();
-        if (int(arrivals.size()) == commands) {
-            rssEnd = residentKiB();
-            // Closing the window is what ends a pattern.
-            dio::Form1 *console = window;
-            QMetaObject::invokeMethod(
-                console, [console] { console->close(); }, Qt::QueuedConnection);
-        }
-    });
-    qputenv("COMM_COM2", device.path().toLocal8Bit());
+    PtyDevice device(
+        PtyDevice::Pace::LineSpeed, [&](const QByteArray &frame, PtyDevice::TimePoint at) {
+            if (int(arrivals.size()) >= commands)
+                return;
+            arrivals.push_back(wallMs(at));
+            if (answer) {
+                const std::chrono::duration<double, std::milli> delay(answerDelay(random));
+                device.answerAt(frame,
+                                at + std::chrono::duration_cast<PtyDevice::Clock::duration>(delay));
+            }
+            if (arrivals.size() == kCycle + 1)
+                rssStart = residentKiB();
+            if (int(arrivals.size()) == commands) {
+                rssEnd = residentKiB();
+                // Closing the window is what ends a pattern.
+                dio::Form1 *console = window;
+                QMetaObject::invokeMethod(
+                    console, [console] { console->close(); }, Qt::QueuedConnection);
+            }
+        });
+    setStartDevice(marlo, device.path());
 
     dio::Form1 form(marlo);
     window = &form;
