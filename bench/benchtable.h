@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -31,11 +32,10 @@ inline double threadCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-inline double wallMs()
+// Milliseconds on the monotonic clock (CLOCK_MONOTONIC, which steady_clock reads).
+inline double wallMs(std::chrono::steady_clock::time_point t = std::chrono::steady_clock::now())
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+    return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
 }
 
 inline double mean(const std::vector<double> &values)
