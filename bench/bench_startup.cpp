@@ -10,7 +10,7 @@
 // has none: ptymodemlines, preloaded, answers for them.
 #include "benchtable.h"
 #include "ptydevice.h"
-#include "xserver.h"
+#include "xdisplay.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,9 +78,9 @@ bool holdsOpen(qint64 pid, const QString &device)
     return false;
 }
 
-std::optional<StartUp> startUp(XServer &x, const Program &program, const QString &port)
+std::optional<StartUp> startUp(XDisplay &x, const Program &program, const QString &port)
 {
-    x.forgetEvents();
+    x.forgetMapped();
     QProcess process;
     process.setProcessEnvironment(program.environment);
     const QByteArray pty = QFile::encodeName(port);
@@ -101,13 +101,13 @@ std::optional<StartUp> startUp(XServer &x, const Program &program, const QString
                      qPrintable(process.errorString()));
         return std::nullopt;
     }
-    const auto mapped = x.nextMappedWindow();
+    const auto mapped = x.nextMapped();
     if (!mapped) {
         process.kill();
         process.waitForFinished();
         return std::nullopt;
     }
-    const auto [window, mappedAt] = *mapped;
+    const double mappedAt = wallMs(mapped->at);
     StartUp result;
     result.shownMs = mappedAt - start;
     result.portOpen = holdsOpen(process.processId(), port);
@@ -120,7 +120,7 @@ std::optional<StartUp> startUp(XServer &x, const Program &program, const QString
     // A terminal that opens the port and then gives up on it did not start with it open.
     result.portOpen = result.portOpen && holdsOpen(process.processId(), port);
     result.rssKiB = residentKiB(long(process.processId()));
-    x.close(window);
+    x.close(mapped->window);
     if (!process.waitForFinished(kTimeoutMs)) {
         process.kill();
         process.waitForFinished();
@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     QTemporaryDir configuration;
     writeGtktermConfiguration(configuration.path(), QStringLiteral("/dev/tty"));
 
-    XServer x;
+    XDisplay x;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), x.name());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));

@@ -9,7 +9,7 @@
 // window, the floor for a step's visible work under Wine.
 #include "benchtable.h"
 #include "ptydevice.h"
-#include "xserver.h"
+#include "xdisplay.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,17 +48,17 @@ struct Share {
     int commands = 0;
 };
 
-std::optional<Share> measure(XServer &x, const QString &program, const QStringList &arguments,
+std::optional<Share> measure(XDisplay &x, const QString &program, const QStringList &arguments,
                              const QProcessEnvironment &environment,
                              const std::atomic<int> &commands)
 {
-    x.forgetEvents();
+    x.forgetMapped();
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(program, arguments);
-    const auto mapped = x.nextMappedWindow(60000);
+    const auto mapped = x.nextMapped(60000);
     if (!mapped) {
         process.kill();
         process.waitForFinished();
@@ -68,8 +68,9 @@ std::optional<Share> measure(XServer &x, const QString &program, const QStringLi
     // 闪动 from the keyboard: three stops on from 输出, which has the focus at start.
     QProcess::execute(QStringLiteral("xdotool"),
                       {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                       QString::number(mapped->first), QStringLiteral("key"), QStringLiteral("Tab"),
-                       QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space")});
+                       QString::number(mapped->window), QStringLiteral("key"),
+                       QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"),
+                       QStringLiteral("space")});
     QThread::msleep(kSettleMs);
     const QString proc = QStringLiteral("/proc/%1").arg(process.processId());
     const QString mainThread = proc + QStringLiteral("/task/%1/stat").arg(process.processId());
@@ -83,7 +84,7 @@ std::optional<Share> measure(XServer &x, const QString &program, const QStringLi
     const double all = cpuMs(proc + QStringLiteral("/stat")) - allBefore;
     Share share{100 * main / wall, std::max(0.0, 100 * (all - main) / wall),
                 commands - commandsBefore};
-    x.close(mapped->first);
+    x.close(mapped->window);
     if (!process.waitForFinished(10000)) {
         process.kill();
         process.waitForFinished();
@@ -107,7 +108,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    XServer x;
+    XDisplay x;
     qputenv("DISPLAY", x.name().toLatin1()); // for xdotool
     QTemporaryDir prefix;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -32,14 +32,10 @@ inline double threadCpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-// The monotonic clock in milliseconds: at a time of the devices' clock, or now.
-inline double wallMs(std::chrono::steady_clock::time_point at)
+// Milliseconds on the monotonic clock (CLOCK_MONOTONIC, which steady_clock reads).
+inline double wallMs(std::chrono::steady_clock::time_point t = std::chrono::steady_clock::now())
 {
-    return std::chrono::duration<double, std::milli>(at.time_since_epoch()).count();
-}
-inline double wallMs()
-{
-    return wallMs(std::chrono::steady_clock::now());
+    return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
 }
 
 inline double mean(const std::vector<double> &values)

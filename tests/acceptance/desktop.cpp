@@ -4,20 +4,11 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
 const QString kWine = u"/usr/lib/wine/wine64"_s;
-
-// Windows may go while the manager thread still looks at them.
-int ignoreXErrors(Display *, XErrorEvent *)
-{
-    return 0;
-}
 
 } // namespace
 
@@ -27,17 +18,8 @@ Desktop::Desktop(const QString &windowsRelease, const QString &winePtyShim)
     , m_ports(m_linuxPorts.path())
     , m_programs(QStringLiteral(BIN_DIR))
 {
-    // Abstract sockets only, so the server killed at the end leaves no file behind.
-    m_xvfb.startCommand(u"Xvfb -displayfd 1 -noreset -nolisten tcp -nolisten unix"_s);
-    if (!m_xvfb.waitForReadyRead(10000))
-        qFatal("no Xvfb: tools/ensure-packages.sh test");
-    qputenv("DISPLAY", ':' + m_xvfb.readAll().trimmed()); // for every tool and program
+    qputenv("DISPLAY", m_display.name().toLatin1()); // for every tool and program
     qputenv("QT_QPA_PLATFORM", "xcb");
-    XSetErrorHandler(ignoreXErrors);
-    m_x = XOpenDisplay(nullptr);
-    if (::pipe(m_stopManager) != 0)
-        qFatal("pipe failed");
-    m_manager = std::thread(&Desktop::actAsWindowManager, this);
     m_program.setProcessChannelMode(QProcess::ForwardedChannels);
     if (!wine())
         return;
@@ -63,12 +45,6 @@ Desktop::~Desktop()
     m_program.close();
     if (wine())
         run(u"/usr/lib/wine/wineserver -k"_s);
-    [[maybe_unused]] const ssize_t stopped = ::write(m_stopManager[1], "x", 1);
-    m_manager.join();
-    ::close(m_stopManager[0]);
-    ::close(m_stopManager[1]);
-    XCloseDisplay(m_x);
-    m_xvfb.close();
 }
 
 void Desktop::start(const QString &name)
@@ -144,50 +120,9 @@ QImage Desktop::grab() const
     return QImage::fromData(run(u"import -window %1 png:-"_s.arg(m_window)));
 }
 
-void Desktop::close() const
-{
-    const Atom protocols = XInternAtom(m_x, "WM_PROTOCOLS", False);
-    XEvent event{.xclient = {ClientMessage, 0, False, m_x, Window(m_window), protocols, 32, {}}};
-    event.xclient.data.l[0] = long(XInternAtom(m_x, "WM_DELETE_WINDOW", False));
-    XSendEvent(m_x, Window(m_window), False, NoEventMask, &event);
-    XFlush(m_x);
-}
-
 QByteArray Desktop::run(const QString &command)
 {
     QProcess tool;
     tool.startCommand(command);
     return tool.waitForFinished() ? tool.readAllStandardOutput() : QByteArray();
-}
-
-// A window manager marks a window normal once it is mapped and withdrawn once it is
-// unmapped. Wine waits up to 2 s for that before it hides a window or shows it
-// again, so without it a window or a box would stay on the screen that long.
-void Desktop::actAsWindowManager()
-{
-    Display *x = XOpenDisplay(nullptr);
-    const Window root = DefaultRootWindow(x);
-    const Atom state = XInternAtom(x, "WM_STATE", False);
-    XSelectInput(x, root, SubstructureNotifyMask);
-    for (pollfd fds[] = {{ConnectionNumber(x), POLLIN, 0}, {m_stopManager[0], POLLIN, 0}};;) {
-        while (XPending(x)) {
-            XEvent event;
-            XNextEvent(x, &event);
-            Window window = None;
-            long value[] = {WithdrawnState, None};
-            if (event.type == MapNotify && !event.xmap.override_redirect) {
-                window = event.xmap.window;
-                value[0] = NormalState;
-            } else if (event.type == UnmapNotify) {
-                window = event.xunmap.window;
-            }
-            if (window != None)
-                XChangeProperty(x, window, state, state, 32, PropModeReplace,
-                                reinterpret_cast<const unsigned char *>(value), 2);
-        }
-        XFlush(x);
-        if (::poll(fds, 2, -1) < 0 || fds[1].revents)
-            break;
-    }
-    XCloseDisplay(x);
 }

@@ -1,20 +1,18 @@
 #pragma once
 
+#include "xdisplay.h"
 #include <QDir>
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 
-typedef struct _XDisplay Display;
-
 // A private X display on which the built programs run in real windows, driven as
-// an operator drives them (xdotool, xclip, ImageMagick's import). A thread does
-// for every window what a window manager does for its state, which Wine waits
+// an operator drives them (xdotool, xclip, ImageMagick's import). The display
+// keeps every window's state as a window manager does, which Wine waits
 // for. Given a Windows release (the five .exe with their DLLs, or the folder
 // holding its zip and installer), the same programs run as .exe under Wine, in a
 // prefix of their own, with the shim that lets Qt's serial port receive on a
@@ -55,23 +53,18 @@ public:
     void type(QPoint at, const QString &text) const;
     QImage grab() const;
     // What the close button of a window frame sends.
-    void close() const;
+    void close() const { m_display.close(m_window); }
 
     static QByteArray run(const QString &command);
 
 private:
-    void actAsWindowManager();
-
+    XDisplay m_display;
     QString m_release;
     QString m_shim;
     QTemporaryDir m_prefix; // Wine's
     QTemporaryDir m_linuxPorts;
     QDir m_ports;
     QDir m_programs;
-    QProcess m_xvfb;
     QProcess m_program;
-    Display *m_x = nullptr;
     qulonglong m_window = 0;
-    std::thread m_manager;
-    int m_stopManager[2] = {-1, -1};
 };
