@@ -19,6 +19,8 @@ constexpr qsizetype kEchoCompared = 64;
 // The longest pause inside one answer from behind a real line: a USB
 // adapter's 16 ms latency tick, and a little.
 constexpr std::chrono::milliseconds kPauseInsideAnswer{20};
+// A quiet line is confirmed this much later, once the window's event loop has run.
+constexpr std::chrono::milliseconds kConfirmingQuiet{5};
 
 } // namespace
 
@@ -92,7 +94,19 @@ void ReplyRule::read(TimePoint now, QByteArrayView bytes, qint64 waiting)
 bool ReplyRule::look(TimePoint now, qint64 waiting)
 {
     const qint64 shownFrom = m_shownFrom;
-    catchUp(now, waiting);
+    decide(now, Moment::BeforeNewBytes);
+    observe(now, waiting);
+    // A read that finished while the window was busy is counted nowhere until
+    // the window's event loop takes it: Windows' overlapped reads, and so
+    // Wine's, hold it. So a quiet line is judged at a second look, after the
+    // event loop has run.
+    if (m_arrived > m_latestStart && lineQuiet(now) && !m_secondLook) {
+        m_secondLook = now + kConfirmingQuiet;
+        decide(now, Moment::QuietUnconfirmed);
+    } else {
+        m_secondLook.reset();
+        decide(now, Moment::Now);
+    }
     return m_shownFrom != shownFrom;
 }
 
@@ -105,6 +119,7 @@ void ReplyRule::startAfresh()
     m_lastGrowth.reset();
     m_arrivedAtLastHandOver.reset();
     m_lastLeaves.reset();
+    m_secondLook.reset();
     m_arrived = m_read;
     m_starts = {m_read};
     m_latestStart = m_read;
@@ -114,7 +129,9 @@ std::optional<ReplyRule::TimePoint> ReplyRule::nextLook() const
 {
     std::optional<TimePoint> next;
     const auto soonest = [&next](TimePoint time) { next = std::min(next.value_or(time), time); };
-    if (m_arrived > m_latestStart && m_lastArriving)
+    if (m_secondLook)
+        soonest(*m_secondLook);
+    else if (m_arrived > m_latestStart && m_lastArriving)
         soonest(*m_lastArriving + kQuiet);
     // Judged in order: a command's reply cannot start before the one before it.
     if (!m_commands.empty() && m_commands.front().leaves)
@@ -192,7 +209,7 @@ void ReplyRule::learn(std::optional<Device> device)
 void ReplyRule::decide(TimePoint now, Moment moment)
 {
     const bool beforeNewBytes = moment == Moment::BeforeNewBytes;
-    if (!beforeNewBytes && m_arrived > m_latestStart && lineQuiet(now))
+    if (moment == Moment::Now && m_arrived > m_latestStart && lineQuiet(now))
         startReplyAt(m_arrived);
     while (!m_commands.empty()) {
         const Command &command = m_commands.front();

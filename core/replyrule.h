@@ -62,7 +62,9 @@ public:
 private:
     enum class Device { Unknown, AnswersWhileSent, AnswersAfterSent };
     // Whether the bytes waiting now have been counted yet.
-    enum class Moment { BeforeNewBytes, Now };
+    // Before new bytes are counted; now, with the line's quiet still to be
+    // confirmed; now.
+    enum class Moment { BeforeNewBytes, QuietUnconfirmed, Now };
 
     struct Command {
         qint64 arrivedAtHandOver;
@@ -106,4 +108,5 @@ private:
     std::optional<TimePoint> m_lastLeaves; // when the last command sent leaves the line
     std::optional<Witness> m_witness;
     Device m_device = Device::Unknown;
+    std::optional<TimePoint> m_secondLook; // to confirm a quiet line
 };
