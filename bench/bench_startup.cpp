@@ -9,6 +9,7 @@
 // as /dev/tty. It also drops a port whose modem lines cannot be read, and a pty
 // has none: ptymodemlines, preloaded, answers for them.
 #include "benchtable.h"
+#include "programs.h"
 #include "ptydevice.h"
 #include "xdisplay.h"
 
@@ -39,7 +40,7 @@ struct StartUp {
     double rssKiB = 0;
 };
 
-struct Program {
+struct Contender {
     const char *name;
     QString path;
     QStringList arguments;
@@ -78,7 +79,7 @@ bool holdsOpen(qint64 pid, const QString &device)
     return false;
 }
 
-std::optional<StartUp> startUp(XDisplay &x, const Program &program, const QString &port)
+std::optional<StartUp> startUp(XDisplay &x, const Contender &program, const QString &port)
 {
     x.forgetMapped();
     QProcess process;
@@ -165,14 +166,15 @@ int main(int argc, char **argv)
     environment.insert(QStringLiteral("DISPLAY"), x.name());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configuration.path());
+    const ProgramRow &marlo = programRow(QStringLiteral("marlo"));
     QProcessEnvironment consoleEnvironment = environment;
-    consoleEnvironment.insert(QStringLiteral("COMM_COM2"), port);
+    consoleEnvironment.insert(startPortVariable(marlo.program), port);
     QProcessEnvironment gtktermEnvironment = environment;
     gtktermEnvironment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PTY_MODEM_LINES));
 
-    const Program programs[] = {
-        {"marlo",
-         QCoreApplication::applicationDirPath() + QStringLiteral("/../dio/marlo"),
+    const Contender programs[] = {
+        {marlo.name,
+         builtProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/.."), marlo),
          {},
          consoleEnvironment},
         {"gtkterm",

@@ -8,6 +8,7 @@
 // names reference_window.exe (./benchmark builds it), the same is measured for that bare Qt
 // window, the floor for a step's visible work under Wine.
 #include "benchtable.h"
+#include "programs.h"
 #include "ptydevice.h"
 #include "xdisplay.h"
 
@@ -148,8 +149,10 @@ int main(int argc, char **argv)
     wine.remove(QStringLiteral("QT_QPA_PLATFORM")); // the release has Windows' own platform only
 
     const auto ours =
-        measure(x, QCoreApplication::applicationDirPath() + QStringLiteral("/../dio/marlo"), {},
-                native, commands);
+        measure(x,
+                builtProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/.."),
+                             programRow(QStringLiteral("marlo"))),
+                {}, native, commands);
     const auto underWine = measure(x, kWine, {exe}, wine, commands);
     std::optional<Share> floor;
     if (const QString reference = qEnvironmentVariable("WINE_REFERENCE_EXE");

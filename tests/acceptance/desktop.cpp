@@ -59,9 +59,7 @@ void Desktop::start(const QString &name)
     environment.insert(u"COMM_COM1"_s, port(1));
     environment.insert(u"COMM_COM2"_s, port(2));
     m_program.setProcessEnvironment(environment);
-    // The build tree keeps each program in its window's folder.
-    const QString folder = QLatin1StringView(programRow(name).folder);
-    m_program.start(m_programs.filePath(folder + u'/' + name), {});
+    m_program.start(builtProgram(m_programs.path(), programRow(name)), {});
 }
 
 void Desktop::connect(int com, const QString &device)
