@@ -1,6 +1,7 @@
 #pragma once
 
 #include "layout.h"
+#include "program.h"
 #include "replyrule.h"
 #include "serialcontrol.h"
 
@@ -13,17 +14,6 @@
 
 class QLineEdit;
 class QRadioButton;
-
-// How a window shows what arrives: ostrel's decimal last byte, the hexadecimal
-// one of the later consoles, and tamsin's handler that acts on every event.
-enum class ReplyVariant { FirstGeneration, SecondGeneration, EveryEvent };
-
-// What the builds of one window differ in; fixed when a program is built.
-struct Program {
-    const char *name;
-    int startPort;
-    ReplyVariant reply;
-};
 
 // The window `Form1` as far as every console shares it: the port choice in
 // Frame1, opening at load, switching, closing at unload, the warning box,
