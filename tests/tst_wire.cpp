@@ -111,8 +111,6 @@ private Q_SLOTS:
         QCOMPARE(gone, row.freeAt);
         QCOMPARE(line.busyFor(row.freeAt - kJustBefore), kJustBefore);
         QCOMPARE(line.busyFor(row.freeAt + kJustBefore), LineModel::Duration::zero());
-        QCOMPARE(line.nextHandOver(), row.freeAt - Line::kCharacterTime);
-        QCOMPARE(line.heldUntil(), row.freeAt + LineModel::kDriverMargin);
         line.reset();
         QCOMPARE(line.handOver(row.freeAt + kJustBefore, 1) - Line::kCharacterTime,
                  row.freeAt + kJustBefore);
